@@ -1,0 +1,113 @@
+#include "core/Startup.h"
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <toml.hpp>
+
+namespace core {
+namespace {
+
+bool ReadDocument(const toml::value& data, CoreParams* params, Configuration* configuration,
+                  std::ostream& out) {
+  const toml::value* jsonfiler = nullptr;
+  try {
+    const auto& table = toml::find(data, "jsonfiler");
+    jsonfiler = &table;
+    params->RequestJsonFilePath = toml::find<std::string>(table, "RequestJsonFilePath");
+    params->ResponseJsonFilePath = toml::find<std::string>(table, "ResponseJsonFilePath");
+    params->RequestTempJsonFilePath = toml::find<std::string>(table, "RequestTempJsonFilePath");
+    params->ResponseTempJsonFilePath = toml::find<std::string>(table, "ResponseTempJsonFilePath");
+    params->AutomesureTempJsonFilePath =
+        toml::find<std::string>(table, "AutomesureTempJsonFilePath");
+    params->AutomesureJsonFilePath = toml::find<std::string>(table, "AutomesureJsonFilePath");
+    params->MockPngFile = toml::find<std::string>(table, "MockPngFile");
+    params->MockPngFile2 = toml::find<std::string>(table, "MockPngFile2");
+    params->PhotoPath = toml::find<std::string>(table, "PhotoPath");
+  } catch (...) {
+    out << "CORE: Failed to parse toml file!\n";
+    return false;
+  }
+
+  try {
+    const std::string textX = toml::find<std::string>(*jsonfiler, "RegionOffsetX");
+    const std::string textY = toml::find<std::string>(*jsonfiler, "RegionOffsetY");
+    params->RegionOffsetX = std::stof(textX);
+    params->RegionOffsetY = std::stof(textY);
+    ApplyRegionOffset(params->RegionOffsetX, params->RegionOffsetY, configuration);
+    std::ostringstream line;
+    line << "CORE: 22Region Offset found X=" << params->RegionOffsetX
+         << " Y=" << params->RegionOffsetY << "\n";
+    out << line.str();
+  } catch (...) {
+    out << "CORE: Region Offset not found in toml file, use default!\n";
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ApplyRegionOffset(float x, float y, Configuration* configuration) {
+  // Converting a float that does not fit an int is undefined; such offsets are out of range anyway.
+  auto fits = [](float v) {
+    return std::isfinite(v) && static_cast<double>(v) > -2147483649.0 &&
+           static_cast<double>(v) < 2147483648.0;
+  };
+  if (!fits(x) || !fits(y)) return false;
+  return configuration->SetRegionOffset({static_cast<int>(x), static_cast<int>(y)});
+}
+
+bool ReadConfiguration(const std::string& path, CoreParams* params, Configuration* configuration,
+                       std::ostream& out) {
+  toml::value data;
+  try {
+    data = toml::parse(path);
+  } catch (...) {
+    out << "CORE: Failed to parse toml file!\n";
+    return false;
+  }
+  return ReadDocument(data, params, configuration, out);
+}
+
+bool ReadConfigurationText(const std::string& text, CoreParams* params,
+                           Configuration* configuration, std::ostream& out) {
+  toml::value data;
+  try {
+    std::istringstream in(text);
+    data = toml::parse(in, "appconfig.toml");
+  } catch (...) {
+    out << "CORE: Failed to parse toml file!\n";
+    return false;
+  }
+  return ReadDocument(data, params, configuration, out);
+}
+
+CommandLine ParseCommandLine(int argc, const char* const* argv, CoreParams* params,
+                             std::ostream& out) {
+  CommandLine result;
+  for (int count = 0; count < argc; ++count) {
+    const char* word = argv[count];
+    std::ostringstream lines;
+    lines << count << " " << word << "\n";
+    if (std::strcmp(word, "disable_lidar") == 0) {
+      lines << "CORE: Disabling lidar\n";
+      result.disable_lidar = true;
+    }
+    if (std::strcmp(word, "disable_scales") == 0) {
+      lines << "CORE: Disabling scales\n";
+      result.disable_scales = true;
+    }
+    if (std::strcmp(word, "disable_automeasure") == 0) {
+      lines << "CORE: Mode is default\n";
+      params->Automeasure = false;
+    } else {
+      lines << "CORE: Mode is automeasure\n";
+    }
+    out << lines.str();
+  }
+  return result;
+}
+
+}  // namespace core

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "core/Configuration.h"
+#include "core/CoreParams.h"
+
+namespace core {
+
+// The file the station reads at start-up, relative to its working directory.
+inline constexpr const char* kConfigFilePath = "./configs/appconfig.toml";
+
+// Reads the "jsonfiler" table: the nine paths into params (one guarded step: false after printing
+// "CORE: Failed to parse toml file!"), then the optional region offset (a second guarded step that
+// never fails the start-up) into params and configuration.
+bool ReadConfiguration(const std::string& path, CoreParams* params, Configuration* configuration,
+                       std::ostream& out);
+// The same from text already in memory (used by the tests and the fuzzer).
+bool ReadConfigurationText(const std::string& text, CoreParams* params,
+                           Configuration* configuration, std::ostream& out);
+
+// Applies an offset read as text to the parameters, as the start-up does: stof semantics, then
+// truncation to int. Offsets that are not finite or do not fit an int are refused like any other
+// offset out of range. Returns whether the parameters took the pair.
+bool ApplyRegionOffset(float x, float y, Configuration* configuration);
+
+struct CommandLine {
+  bool disable_lidar = false;
+  bool disable_scales = false;
+};
+
+// Echoes every word with its index and interprets the three mode words.
+CommandLine ParseCommandLine(int argc, const char* const* argv, CoreParams* params,
+                             std::ostream& out);
+
+}  // namespace core

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what the station needs to build and test on Debian 12, then configures and builds it.
+# Safe to run again: packages are installed only when absent, and the build is incremental.
+#   scripts/setup.sh [BUILD_DIR]     (default: build)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-"$here/build"}
+
+packages=(build-essential cmake ninja-build pkg-config
+          libopencv-dev nlohmann-json3-dev libtoml11-dev
+          libgtest-dev libgmock-dev libbenchmark-dev)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "setup: installing ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+cmake --build "$build"

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "core/Configuration.h"
+#include "core/CoreParams.h"
+#include "core/Startup.h"
+
+namespace {
+
+const char* kPaths =
+    "[jsonfiler]\n"
+    "RequestJsonFilePath = \"rq\"\n"
+    "ResponseJsonFilePath = \"rs\"\n"
+    "RequestTempJsonFilePath = \"rqt\"\n"
+    "ResponseTempJsonFilePath = \"rst\"\n"
+    "AutomesureTempJsonFilePath = \"amt\"\n"
+    "AutomesureJsonFilePath = \"am\"\n"
+    "MockPngFile = \"m1\"\n"
+    "MockPngFile2 = \"m2\"\n"
+    "PhotoPath = \"ph\"\n";
+
+class StartupReading : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(Configuration::getInstance()->SetRegionOffset({0, 40})); }
+  void TearDown() override { Configuration::getInstance()->SetRegionOffset({0, 40}); }
+  std::string Read(const std::string& text, bool* ok = nullptr) {
+    std::ostringstream out;
+    const bool result = core::ReadConfigurationText(text, CoreParams::getInstance(),
+                                                    Configuration::getInstance(), out);
+    if (ok) *ok = result;
+    return out.str();
+  }
+};
+
+TEST_F(StartupReading, CopiesEveryPath) {
+  bool ok = false;
+  Read(kPaths, &ok);
+  ASSERT_TRUE(ok);
+  CoreParams* p = CoreParams::getInstance();
+  EXPECT_EQ(p->RequestJsonFilePath, "rq");
+  EXPECT_EQ(p->ResponseJsonFilePath, "rs");
+  EXPECT_EQ(p->RequestTempJsonFilePath, "rqt");
+  EXPECT_EQ(p->ResponseTempJsonFilePath, "rst");
+  EXPECT_EQ(p->AutomesureTempJsonFilePath, "amt");
+  EXPECT_EQ(p->AutomesureJsonFilePath, "am");
+  EXPECT_EQ(p->MockPngFile, "m1");
+  EXPECT_EQ(p->MockPngFile2, "m2");
+  EXPECT_EQ(p->PhotoPath, "ph");
+}
+
+struct BrokenFile {
+  const char* name;
+  std::string text;
+};
+void PrintTo(const BrokenFile& c, std::ostream* os) { *os << c.name; }
+
+class BrokenConfiguration : public StartupReading,
+                            public ::testing::WithParamInterface<BrokenFile> {};
+
+TEST_P(BrokenConfiguration, PrintsExactlyTheFailureLine) {
+  bool ok = true;
+  EXPECT_EQ(Read(GetParam().text, &ok), "CORE: Failed to parse toml file!\n");
+  EXPECT_FALSE(ok);
+}
+
+std::string Without(const std::string& key) {
+  std::string text = kPaths;
+  const size_t at = text.find(key + " =");
+  text.erase(at, text.find('\n', at) - at + 1);
+  return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BrokenConfiguration,
+    ::testing::Values(
+        BrokenFile{"Empty", ""}, BrokenFile{"NotToml", "this is { not toml"},
+        BrokenFile{"TableMissing", "[other]\nRequestJsonFilePath = \"x\"\n"},
+        BrokenFile{"OtherTableName",
+                   std::string(kPaths).replace(0, std::string("[jsonfiler]").size(), "[files]")},
+        BrokenFile{"KeyMissingFirst", Without("RequestJsonFilePath")},
+        BrokenFile{"KeyMissingLast", Without("PhotoPath")},
+        BrokenFile{"KeyNotString", Without("MockPngFile2") + "MockPngFile2 = 5\n"},
+        BrokenFile{"KeyIsTable", Without("PhotoPath") + "[jsonfiler.PhotoPath]\na = 1\n"}),
+    [](const ::testing::TestParamInfo<BrokenFile>& i) { return i.param.name; });
+
+struct OffsetCase {
+  const char* name;
+  std::string lines;
+  std::string printed;
+  std::pair<int, int> applied;
+};
+void PrintTo(const OffsetCase& c, std::ostream* os) { *os << c.name; }
+
+class RegionOffset : public StartupReading, public ::testing::WithParamInterface<OffsetCase> {};
+
+TEST_P(RegionOffset, ReadsLikeStof) {
+  bool ok = false;
+  EXPECT_EQ(Read(kPaths + GetParam().lines, &ok), GetParam().printed);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Configuration::getInstance()->GetRegionOffset(), GetParam().applied);
+}
+
+const std::string kNotFound = "CORE: Region Offset not found in toml file, use default!\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RegionOffset,
+    ::testing::Values(
+        OffsetCase{"Fractions", "RegionOffsetX = \"12.9\"\nRegionOffsetY = \"-3.7\"\n",
+                   "CORE: 22Region Offset found X=12.9 Y=-3.7\n", {12, -3}},
+        OffsetCase{"TrailingText", "RegionOffsetX = \"15px\"\nRegionOffsetY = \" 2\"\n",
+                   "CORE: 22Region Offset found X=15 Y=2\n", {15, 2}},
+        OffsetCase{"Exponent", "RegionOffsetX = \"1e3\"\nRegionOffsetY = \"0\"\n",
+                   "CORE: 22Region Offset found X=1000 Y=0\n", {1000, 0}},
+        OffsetCase{"OutOfRange", "RegionOffsetX = \"20000\"\nRegionOffsetY = \"0\"\n",
+                   "CORE: 22Region Offset found X=20000 Y=0\n", {0, 40}},
+        OffsetCase{"NotFinite", "RegionOffsetX = \"nan\"\nRegionOffsetY = \"inf\"\n",
+                   "CORE: 22Region Offset found X=nan Y=inf\n", {0, 40}},
+        OffsetCase{"TooLargeForInt", "RegionOffsetX = \"1e30\"\nRegionOffsetY = \"1\"\n",
+                   "CORE: 22Region Offset found X=1e+30 Y=1\n", {0, 40}},
+        OffsetCase{"OutOfFloatRange", "RegionOffsetX = \"1e39\"\nRegionOffsetY = \"1\"\n",
+                   kNotFound, {0, 40}},
+        OffsetCase{"IntegerNotString", "RegionOffsetX = 12\nRegionOffsetY = \"3\"\n", kNotFound,
+                   {0, 40}},
+        OffsetCase{"NoNumber", "RegionOffsetX = \"px15\"\nRegionOffsetY = \"3\"\n", kNotFound,
+                   {0, 40}},
+        OffsetCase{"OnlyX", "RegionOffsetX = \"5\"\n", kNotFound, {0, 40}},
+        OffsetCase{"Absent", "", kNotFound, {0, 40}}),
+    [](const ::testing::TestParamInfo<OffsetCase>& i) { return i.param.name; });
+
+TEST(CommandLine, EchoesEveryWordAndInterpretsModes) {
+  CoreParams* p = CoreParams::getInstance();
+  p->Automeasure = true;
+  const char* argv[] = {"./dimcore", "disable_automeasure", "Disable_Lidar", "disable_lidar",
+                        "disable_scales", "disable_lidar"};
+  std::ostringstream out;
+  const core::CommandLine words = core::ParseCommandLine(6, argv, p, out);
+  EXPECT_EQ(out.str(),
+            "0 ./dimcore\nCORE: Mode is automeasure\n"
+            "1 disable_automeasure\nCORE: Mode is default\n"
+            "2 Disable_Lidar\nCORE: Mode is automeasure\n"
+            "3 disable_lidar\nCORE: Disabling lidar\nCORE: Mode is automeasure\n"
+            "4 disable_scales\nCORE: Disabling scales\nCORE: Mode is automeasure\n"
+            "5 disable_lidar\nCORE: Disabling lidar\nCORE: Mode is automeasure\n");
+  EXPECT_TRUE(words.disable_lidar);
+  EXPECT_TRUE(words.disable_scales);
+  EXPECT_FALSE(p->Automeasure);
+  p->Automeasure = true;
+}
+
+TEST(CommandLine, ProgramPathAloneKeepsEverythingOn) {
+  CoreParams* p = CoreParams::getInstance();
+  p->Automeasure = true;
+  const char* argv[] = {"dimcore"};
+  std::ostringstream out;
+  const core::CommandLine words = core::ParseCommandLine(1, argv, p, out);
+  EXPECT_EQ(out.str(), "0 dimcore\nCORE: Mode is automeasure\n");
+  EXPECT_FALSE(words.disable_lidar);
+  EXPECT_FALSE(words.disable_scales);
+  EXPECT_TRUE(p->Automeasure);
+}
+
+}  // namespace
