@@ -1,5 +1,6 @@
 #include "core/PowerOff.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,8 +21,16 @@ namespace {
 int Spawn(const char* const argv[], bool search_path) {
   pid_t pid = 0;
   char* const* args = const_cast<char* const*>(argv);
-  const int rc = search_path ? posix_spawnp(&pid, argv[0], nullptr, nullptr, args, environ)
-                             : posix_spawn(&pid, argv[0], nullptr, nullptr, args, environ);
+  // The station blocks its stop signals; the command gets the default mask back.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  const int rc = search_path ? posix_spawnp(&pid, argv[0], nullptr, &attributes, args, environ)
+                             : posix_spawn(&pid, argv[0], nullptr, &attributes, args, environ);
+  posix_spawnattr_destroy(&attributes);
   if (rc != 0) {
     errno = rc;
     return -1;

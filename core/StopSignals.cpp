@@ -1,34 +1,31 @@
 #include "core/StopSignals.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <thread>
 
 #include "core/CoreParams.h"
 
 namespace core {
-namespace {
 
-volatile sig_atomic_t signals_seen = 0;
-
-static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
-
-void OnStopSignal(int signo) {
-  if (signals_seen++ > 0) _exit(128 + signo);
-  CoreParams::getInstance()->APPLICATION_STOP_REQUEST.store(true);
-}
-
-}  // namespace
-
+// The signals are blocked in every thread (the mask is inherited by the threads started later) and
+// taken by one thread of their own with sigwait, so nothing runs in signal context.
 void InstallStopSignalHandlers() {
-  CoreParams::getInstance();  // constructed before any signal can arrive
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  CoreParams* coreParams = CoreParams::getInstance();
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::thread([coreParams, stopSignals] {
+    int signo = 0;
+    if (sigwait(&stopSignals, &signo) != 0) return;
+    coreParams->APPLICATION_STOP_REQUEST = true;
+    if (sigwait(&stopSignals, &signo) != 0) return;
+    _exit(128 + signo);
+  }).detach();
 }
 
 }  // namespace core

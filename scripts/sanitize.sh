@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds the project with AddressSanitizer + UndefinedBehaviorSanitizer and with ThreadSanitizer, and
+# runs the test suite under each. Any sanitizer report fails the run.
+#   scripts/sanitize.sh [asan|tsan]...      (default: both)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+"$here/scripts/setup.sh" "$here/build" >/dev/null   # packages (and the plain build) first
+export DIMCORE_POWEROFF_COMMAND=${DIMCORE_POWEROFF_COMMAND:-"echo power-off suppressed by the test run"}
+
+kinds=("$@")
+[ ${#kinds[@]} -gt 0 ] || kinds=(asan tsan)
+for kind in "${kinds[@]}"; do
+  case "$kind" in
+    asan) flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" ;;
+    tsan) flags="-fsanitize=thread -fno-omit-frame-pointer" ;;
+    *) echo "unknown sanitizer: $kind" >&2; exit 2 ;;
+  esac
+  build="$here/build-$kind"
+  echo "== $kind: building in $build"
+  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DDIMCORE_BUILD_BENCH=OFF \
+    -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" \
+    -DCMAKE_EXE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" >/dev/null
+  cmake --build "$build"
+  echo "== $kind: testing"
+  (
+    cd "$build"
+    export ASAN_OPTIONS="abort_on_error=0:detect_leaks=1:halt_on_error=1"
+    export LSAN_OPTIONS="suppressions=$here/tests/sanitizers/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$here/tests/sanitizers/tsan.supp"
+    # Instrumented code runs several times slower: allow the tests more time, fewer at once.
+    ctest --output-on-failure --timeout 900 -j 2 -LE "nosan"
+  )
+done
