@@ -1,6 +1,8 @@
 #include "core/Startup.h"
 
 #include <cmath>
+#include <cstdint>
+#include <stdexcept>
 #include <cstring>
 #include <fstream>
 #include <ostream>
@@ -59,22 +61,67 @@ bool ApplyRegionOffset(float x, float y, Configuration* configuration) {
   return configuration->SetRegionOffset({static_cast<int>(x), static_cast<int>(y)});
 }
 
+bool IsTomlText(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      if ((byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7f) {
+        return false;
+      }
+      ++i;
+      continue;
+    }
+    // A multi-byte UTF-8 sequence: lead byte, then 1 to 3 continuation bytes, shortest form only,
+    // no surrogates, nothing above U+10FFFF.
+    size_t length = 0;
+    uint32_t code = 0;
+    if (byte >= 0xc2 && byte <= 0xdf) {
+      length = 2;
+      code = byte & 0x1f;
+    } else if (byte >= 0xe0 && byte <= 0xef) {
+      length = 3;
+      code = byte & 0x0f;
+    } else if (byte >= 0xf0 && byte <= 0xf4) {
+      length = 4;
+      code = byte & 0x07;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xc0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3f);
+    }
+    if ((length == 3 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) ||
+        (length == 4 && (code < 0x10000 || code > 0x10ffff))) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 bool ReadConfiguration(const std::string& path, CoreParams* params, Configuration* configuration,
                        std::ostream& out) {
-  toml::value data;
-  try {
-    data = toml::parse(path);
-  } catch (...) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream content;
+  content << file.rdbuf();
+  if (!file.is_open() || file.bad()) {
     out << "CORE: Failed to parse toml file!\n";
     return false;
   }
-  return ReadDocument(data, params, configuration, out);
+  return ReadConfigurationText(content.str(), params, configuration, out);
 }
 
 bool ReadConfigurationText(const std::string& text, CoreParams* params,
                            Configuration* configuration, std::ostream& out) {
   toml::value data;
   try {
+    // The TOML reader is only given text that TOML allows at all: it misreads some malformed
+    // byte sequences past the end of its buffer.
+    if (!IsTomlText(text)) throw std::invalid_argument("not TOML text");
     std::istringstream in(text);
     data = toml::parse(in, "appconfig.toml");
   } catch (...) {

@@ -20,6 +20,10 @@ bool ReadConfiguration(const std::string& path, CoreParams* params, Configuratio
 bool ReadConfigurationText(const std::string& text, CoreParams* params,
                            Configuration* configuration, std::ostream& out);
 
+// True when text is valid UTF-8 without control characters other than tab, line feed and carriage
+// return: the only bytes a TOML document may hold.
+bool IsTomlText(const std::string& text);
+
 // Applies an offset read as text to the parameters, as the start-up does: stof semantics, then
 // truncation to int. Offsets that are not finite or do not fit an int are refused like any other
 // offset out of range. Returns whether the parameters took the pair.

@@ -81,7 +81,12 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenFile{"KeyMissingFirst", Without("RequestJsonFilePath")},
         BrokenFile{"KeyMissingLast", Without("PhotoPath")},
         BrokenFile{"KeyNotString", Without("MockPngFile2") + "MockPngFile2 = 5\n"},
-        BrokenFile{"KeyIsTable", Without("PhotoPath") + "[jsonfiler.PhotoPath]\na = 1\n"}),
+        BrokenFile{"KeyIsTable", Without("PhotoPath") + "[jsonfiler.PhotoPath]\na = 1\n"},
+        // Found by fuzzing: the TOML reader used to read past its buffer on this one.
+        BrokenFile{"UnterminatedLiteralKeyWithInvalidBytes",
+                   std::string(" '\xff\xff\xff\xff\xff\xff\xff\xff'\0o", 13)},
+        BrokenFile{"InvalidUtf8InValue",
+                   Without("PhotoPath") + "PhotoPath = \"\xc3\x28\"\n"}),
     [](const ::testing::TestParamInfo<BrokenFile>& i) { return i.param.name; });
 
 struct OffsetCase {
@@ -127,6 +132,33 @@ INSTANTIATE_TEST_SUITE_P(
         OffsetCase{"OnlyX", "RegionOffsetX = \"5\"\n", kNotFound, {0, 40}},
         OffsetCase{"Absent", "", kNotFound, {0, 40}}),
     [](const ::testing::TestParamInfo<OffsetCase>& i) { return i.param.name; });
+
+struct TextCase {
+  const char* name;
+  std::string text;
+  bool accepted;
+};
+void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
+
+class TomlText : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(TomlText, AcceptsOnlyWhatTomlAllows) {
+  EXPECT_EQ(core::IsTomlText(GetParam().text), GetParam().accepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TomlText,
+    ::testing::Values(TextCase{"Plain", "a = \"b\"\r\n\tc = 1\n", true},
+                      TextCase{"TwoByteUtf8", "a = \"\xc3\xa9\"", true},
+                      TextCase{"FourByteUtf8", "a = \"\xf0\x9f\x93\xa6\"", true},
+                      TextCase{"Nul", std::string("a\0b", 3), false},
+                      TextCase{"Escape", "a\x1b", false}, TextCase{"Delete", "a\x7f", false},
+                      TextCase{"LoneContinuation", "\x80", false},
+                      TextCase{"Overlong", "\xc0\xaf", false},
+                      TextCase{"Surrogate", "\xed\xa0\x80", false},
+                      TextCase{"AboveUnicode", "\xf4\x90\x80\x80", false},
+                      TextCase{"Truncated", "\xe2\x82", false}),
+    [](const ::testing::TestParamInfo<TextCase>& i) { return i.param.name; });
 
 TEST(CommandLine, EchoesEveryWordAndInterpretsModes) {
   CoreParams* p = CoreParams::getInstance();
