@@ -1,5 +1,6 @@
 #include "core/Startup.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
@@ -103,6 +104,46 @@ bool IsTomlText(const std::string& text) {
   return true;
 }
 
+size_t TomlNestingDepth(const std::string& text) {
+  size_t depth = 0;
+  size_t deepest = 0;
+  size_t i = 0;
+  auto startsWith = [&](size_t at, const char* token) { return text.compare(at, 3, token) == 0; };
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '#') {
+      while (i < text.size() && text[i] != '\n') ++i;
+      continue;
+    }
+    if (c == '"' || c == '\'') {
+      const bool basic = c == '"';
+      const char* triple = basic ? "\"\"\"" : "'''";
+      const bool multiLine = startsWith(i, triple);
+      i += multiLine ? 3 : 1;
+      while (i < text.size()) {
+        if (basic && text[i] == '\\') {
+          i += 2;
+        } else if (multiLine ? startsWith(i, triple) : text[i] == c) {
+          i += multiLine ? 3 : 1;
+          break;
+        } else if (!multiLine && text[i] == '\n') {
+          break;
+        } else {
+          ++i;
+        }
+      }
+      continue;
+    }
+    if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+    ++i;
+  }
+  return deepest;
+}
+
 bool ReadConfiguration(const std::string& path, CoreParams* params, Configuration* configuration,
                        std::ostream& out) {
   std::ifstream file(path, std::ios::binary);
@@ -122,6 +163,9 @@ bool ReadConfigurationText(const std::string& text, CoreParams* params,
     // The TOML reader is only given text that TOML allows at all: it misreads some malformed
     // byte sequences past the end of its buffer.
     if (!IsTomlText(text)) throw std::invalid_argument("not TOML text");
+    // It also recurses once per nested array or inline table, so deep nesting would overflow
+    // the stack; a configuration file has no use for it.
+    if (TomlNestingDepth(text) > kMaxTomlNesting) throw std::invalid_argument("nested too deep");
     std::istringstream in(text);
     data = toml::parse(in, "appconfig.toml");
   } catch (...) {

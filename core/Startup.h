@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 
@@ -23,6 +24,11 @@ bool ReadConfigurationText(const std::string& text, CoreParams* params,
 // True when text is valid UTF-8 without control characters other than tab, line feed and carriage
 // return: the only bytes a TOML document may hold.
 bool IsTomlText(const std::string& text);
+
+// The deepest nesting of arrays and inline tables outside strings and comments; texts nested deeper
+// than kMaxTomlNesting are refused like any unreadable file.
+size_t TomlNestingDepth(const std::string& text);
+inline constexpr size_t kMaxTomlNesting = 64;
 
 // Applies an offset read as text to the parameters, as the start-up does: stof semantics, then
 // truncation to int. Offsets that are not finite or do not fit an int are refused like any other

@@ -85,6 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Found by fuzzing: the TOML reader used to read past its buffer on this one.
         BrokenFile{"UnterminatedLiteralKeyWithInvalidBytes",
                    std::string(" '\xff\xff\xff\xff\xff\xff\xff\xff'\0o", 13)},
+        // Found by fuzzing: deep nesting overflowed the TOML reader's stack.
+        BrokenFile{"DeeplyNestedArrays", std::string(kPaths) + "x = " + std::string(100000, '[')},
         BrokenFile{"InvalidUtf8InValue",
                    Without("PhotoPath") + "PhotoPath = \"\xc3\x28\"\n"}),
     [](const ::testing::TestParamInfo<BrokenFile>& i) { return i.param.name; });
@@ -159,6 +161,30 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{"AboveUnicode", "\xf4\x90\x80\x80", false},
                       TextCase{"Truncated", "\xe2\x82", false}),
     [](const ::testing::TestParamInfo<TextCase>& i) { return i.param.name; });
+
+struct DepthCase {
+  const char* name;
+  std::string text;
+  size_t depth;
+};
+void PrintTo(const DepthCase& c, std::ostream* os) { *os << c.name; }
+
+class TomlNesting : public ::testing::TestWithParam<DepthCase> {};
+
+TEST_P(TomlNesting, CountsOnlyStructure) {
+  EXPECT_EQ(core::TomlNestingDepth(GetParam().text), GetParam().depth);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TomlNesting,
+    ::testing::Values(DepthCase{"Tables", "[a]\n[[b]]\nc = 1\n", 2},
+                      DepthCase{"InlineInArray", "x = [ { a = [1] } ]", 3},
+                      DepthCase{"BracketsInStrings", "x = \"[[[[\"\ny = '{{{'\n", 0},
+                      DepthCase{"EscapedQuote", "x = \"\\\"[[\"\n", 0},
+                      DepthCase{"MultiLineStrings", "x = \"\"\"\n[[\n\"\"\"\ny = '''\n{{\n'''", 0},
+                      DepthCase{"Comment", "# [[[[\nx = [1]", 1},
+                      DepthCase{"UnbalancedClose", "]]]x = [1]", 1}),
+    [](const ::testing::TestParamInfo<DepthCase>& i) { return i.param.name; });
 
 TEST(CommandLine, EchoesEveryWordAndInterpretsModes) {
   CoreParams* p = CoreParams::getInstance();
