@@ -49,73 +49,28 @@ const char* DevicePath(int comport_number) {
   return comports[comport_number];
 }
 
-speed_t SpeedConstant(int baudrate, bool* known) {
-  *known = true;
-  switch (baudrate) {
-    case 50:
-      return B50;
-    case 75:
-      return B75;
-    case 110:
-      return B110;
-    case 134:
-      return B134;
-    case 150:
-      return B150;
-    case 200:
-      return B200;
-    case 300:
-      return B300;
-    case 600:
-      return B600;
-    case 1200:
-      return B1200;
-    case 1800:
-      return B1800;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    case 230400:
-      return B230400;
-    case 460800:
-      return B460800;
-    case 500000:
-      return B500000;
-    case 576000:
-      return B576000;
-    case 921600:
-      return B921600;
-    case 1000000:
-      return B1000000;
-    case 1152000:
-      return B1152000;
-    case 1500000:
-      return B1500000;
-    case 2000000:
-      return B2000000;
-    case 2500000:
-      return B2500000;
-    case 3000000:
-      return B3000000;
-    case 3500000:
-      return B3500000;
-    case 4000000:
-      return B4000000;
-    default:
-      *known = false;
-      return B0;
+struct Speed {
+  int baudrate;
+  speed_t constant;
+};
+const Speed kSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000}};
+
+bool SpeedConstant(int baudrate, speed_t* constant) {
+  for (const Speed& speed : kSpeeds) {
+    if (speed.baudrate == baudrate) {
+      *constant = speed.constant;
+      return true;
+    }
   }
+  return false;
 }
 
 // A pseudo-terminal or an adapter without modem control has no DTR/RTS to drive; that is not a
@@ -165,9 +120,8 @@ int RS232_OpenComport(int comport_number, int baudrate, const char* mode, int fl
     printf("illegal comport number\n");
     return 1;
   }
-  bool knownSpeed = false;
-  const speed_t baudr = SpeedConstant(baudrate, &knownSpeed);
-  if (!knownSpeed) {
+  speed_t baudr = B0;
+  if (!SpeedConstant(baudrate, &baudr)) {
     printf("invalid baudrate\n");
     return 1;
   }
