@@ -49,6 +49,11 @@ class SimulatedScale {
   bool Settle(std::chrono::milliseconds timeout = 5s) {
     return sim_.WaitForRequests(sim_.Requests() + 3, timeout);
   }
+  // True when nobody asks for span, after letting a request already on its way be counted.
+  bool StaysQuiet(std::chrono::milliseconds span) {
+    sim_.WaitForRequests(sim_.Requests() + 1, 200ms);
+    return !sim_.WaitForRequests(sim_.Requests() + 1, span);
+  }
   bool WaitForRequests(uint64_t count, std::chrono::milliseconds timeout = 5s) {
     return sim_.WaitForRequests(count, timeout);
   }
