@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <iostream>
+#include <string>
 
 #include "scales/rs232.h"
 
@@ -38,7 +40,16 @@ bool WeightWorker::init(int comPortNumber) {
   portOpen = true;
   finished = false;
   needToCalibrate = true;
-  worker = std::make_unique<std::thread>(&WeightWorker::work, this);
+  try {
+    worker = std::make_unique<std::thread>(&WeightWorker::work, this);
+  } catch (const std::exception& e) {
+    // No thread to poll with (resources exhausted): give the port back and report it like a port
+    // that cannot be used.
+    RS232_CloseComport(comPortNumber);
+    portOpen = false;
+    std::cout << std::string("Can not open comport (") + e.what() + ")\n";
+    return false;
+  }
   return true;
 }
 
