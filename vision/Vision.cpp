@@ -64,6 +64,10 @@ int Vision::RunMock() {
 }
 
 int Vision::RunCamera() {
+  if (!Init()) {
+    errror_parser.Print(static_cast<int>(VisionErrorsEnum::CANT_INIT));
+    return 1;
+  }
   while (!coreParams->APPLICATION_STOP_REQUEST) {
     usleep(100000);
   }

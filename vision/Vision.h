@@ -1,7 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "camera/Camera.h"
 #include "core/Configuration.h"
 #include "core/CoreParams.h"
 #include "core/ErrorParser.h"
@@ -13,7 +15,12 @@ namespace visionmod {
 class Vision {
  public:
   Vision();
+  ~Vision();
+  Vision(const Vision&) = delete;
+  Vision& operator=(const Vision&) = delete;
   int Run(bool disable_lidar);
+  // Finds the camera, starts depth and colour, applies the visual preset and the depth range.
+  bool Init();
 
   ErrorParser errror_parser;
   bool handsCheckingEnabled = true;
@@ -26,9 +33,20 @@ class Vision {
   double regionWidthInPx = 0;
   double regionHeightInPx = 0;
 
+  dimcam::Pipeline pipe;  // on a fresh context; started by Init
+  dimcam::Config cfg;
+  std::string serial;
+  dimcam::ThresholdFilter thrFilter{0.15f, 4.0f};
+  dimcam::Colorizer colorFilter;
+
  private:
   int RunMock();
   int RunCamera();
 };
+
+// True when one connected device offers every requested stream type; out_serial then holds its
+// serial number (empty when it reports none). Otherwise prints on standard error which of depth and
+// colour no device offers.
+bool device_with_streams(std::vector<dimcam::StreamType> stream_requests, std::string& out_serial);
 
 }  // namespace visionmod
