@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "core/CoreParams.h"
 #include "server/ServerJson2.h"
 
 namespace servermod {
@@ -24,11 +25,15 @@ void ServerJson::PauseInWait() {
 bool ServerJson::BoundedWait(const std::function<bool()>& answered, const char* label,
                              const char* message, std::atomic<bool>* failureFlag,
                              bool raiseMaxAttempt) {
+  const CoreParams* coreParams = CoreParams::getInstance();
   bool gaveUp = false;
   attempt = 0;
   while (!answered()) {
     PauseInWait();
-    if (attempt < attemptCount) {
+    // Once the station is stopping the module loops end and would never answer: waiting out the
+    // limit would only hold up the shutdown (up to 200 s for a measurement).
+    const bool stopping = coreParams->APPLICATION_STOP_REQUEST && !answered();
+    if (attempt < attemptCount && !stopping) {
       ++attempt;
       if (raiseMaxAttempt && attempt > maxAttempt) maxAttempt = attempt;
     } else {

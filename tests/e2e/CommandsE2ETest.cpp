@@ -13,7 +13,6 @@ using e2e::kMeasureResponse;
 using e2e::kPingResponse;
 using e2e::kQuietStation;
 using e2e::kStatusFalseResponse;
-using e2e::MissingInOrder;
 using e2e::WithRequestPath;
 using testsupport::FileExists;
 using testsupport::RunFolder;
@@ -63,6 +62,7 @@ TEST_P(Requests, AnswerAndConsole) {
     EXPECT_FALSE(FileExists(run.response()));
     // Nothing was written in between: the next request's response is the first.
     EXPECT_EQ(Ask(run, "{\"COMMAND\":\"PING\"}"), kPingResponse);
+    ASSERT_TRUE(station.WaitForStdout("Create file."));
     EXPECT_EQ(testsupport::CountOccurrences(station.Stdout(), "Create file."), 1u);
   } else {
     EXPECT_EQ(Ask(run, c.request), c.response) << station.Stdout();
@@ -70,7 +70,7 @@ TEST_P(Requests, AnswerAndConsole) {
   EXPECT_FALSE(FileExists(run.request()));
   std::vector<std::string> console;
   for (const std::string& part : c.console) console.push_back(WithRequestPath(part, run));
-  EXPECT_EQ(MissingInOrder(station.Stdout(), console), "") << station.Stdout();
+  EXPECT_EQ(e2e::WaitForInOrder(station, console), "") << station.Stdout();
 }
 
 const std::string kFound = "ServerJson: {RX} file exists.\n";
@@ -197,7 +197,7 @@ TEST_P(ConfigurationChange, AllOrNothing) {
     EXPECT_EQ(Ask(run, c.request), c.response);
   }
   EXPECT_EQ(Ask(run, "{\"COMMAND\":\"GET_CONFIGURATION\"}"), c.configurationAfter);
-  EXPECT_EQ(MissingInOrder(station.Stdout(), c.console), "") << station.Stdout();
+  EXPECT_EQ(e2e::WaitForInOrder(station, c.console), "") << station.Stdout();
 }
 
 const std::string kNoErrorMembers =

@@ -55,13 +55,36 @@ bool SendUnanswerable(const testsupport::RunFolder& run, testsupport::StationPro
 }
 
 std::string MissingInOrder(const std::string& text, const std::vector<std::string>& parts) {
-  size_t at = 0;
+  // Other threads may print between any two lines, so each line is looked for on its own.
+  std::vector<std::string> lines;
   for (const std::string& part : parts) {
+    for (size_t begin = 0; begin < part.size();) {
+      const size_t end = part.find('\n', begin);
+      const size_t next = end == std::string::npos ? part.size() : end + 1;
+      lines.push_back(part.substr(begin, next - begin));
+      begin = next;
+    }
+  }
+  size_t at = 0;
+  for (const std::string& part : lines) {
     const size_t found = text.find(part, at);
     if (found == std::string::npos) return part;
     at = found + part.size();
   }
   return "";
+}
+
+std::string WaitForInOrder(testsupport::StationProcess& station,
+                           const std::vector<std::string>& parts,
+                           std::chrono::milliseconds timeout) {
+  std::string missing;
+  testsupport::WaitUntil(
+      [&] {
+        missing = MissingInOrder(station.Stdout(), parts);
+        return missing.empty();
+      },
+      timeout);
+  return missing;
 }
 
 std::string WithRequestPath(std::string text, const testsupport::RunFolder& run) {

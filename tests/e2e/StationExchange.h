@@ -33,8 +33,15 @@ std::string Ask(const testsupport::RunFolder& run, const std::string& request,
 bool SendUnanswerable(const testsupport::RunFolder& run, testsupport::StationProcess& station,
                       const std::string& request);
 
-// "" when every part occurs in text, each after the one before; else the first part missing.
+// "" when every line of the parts occurs in text, each after the one before; else the first line
+// missing. Lines are matched one by one because other threads may print between them.
 std::string MissingInOrder(const std::string& text, const std::vector<std::string>& parts);
+
+// The console is read through a pipe and may lag behind the files: waits until MissingInOrder on
+// the station's standard output is "" or the timeout passes, and returns its last result.
+std::string WaitForInOrder(testsupport::StationProcess& station,
+                           const std::vector<std::string>& parts,
+                           std::chrono::milliseconds timeout = 10s);
 
 // Replaces every "{RX}" in text by the request path.
 std::string WithRequestPath(std::string text, const testsupport::RunFolder& run);

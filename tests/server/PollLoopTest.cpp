@@ -142,9 +142,10 @@ TEST_F(ServerFixture, ExceptionOutsideARequestStopsTheStation) {
                 "Error occurred: camera gone\n");
 }
 
-// A stop requested elsewhere during a wait ends the loop only after that wait and the rest of the
-// cycle: the client still gets its response.
-TEST_F(ServerFixture, StopDuringAWaitEndsAfterTheCycle) {
+// A stop requested elsewhere during a wait (a signal, a failed module) ends that wait at once:
+// the module loops end at the stop and would never answer. The rest of the cycle still runs, so
+// the client gets its response, and then the loop ends.
+TEST_F(ServerFixture, StopDuringAWaitEndsItAtOnce) {
   visionAnswers = false;
   duringPause = [this] { params->APPLICATION_STOP_REQUEST = true; };
   WriteRequest("{\"COMMAND\":\"MEASURE\"}");
@@ -152,7 +153,13 @@ TEST_F(ServerFixture, StopDuringAWaitEndsAfterTheCycle) {
   const auto response = Response();
   EXPECT_FALSE(response["STATUS"].get<bool>());
   EXPECT_TRUE(response["SERVER_ERROR_NO_LIDAR"].get<bool>());
+  EXPECT_FALSE(response["SERVER_ERROR_NO_SCALES"].get<bool>()) << "the scales answered";
+  EXPECT_NE(out.str().find("ServerJson: VISION MODULE IS NOT RESPONDING\n\n"
+                           "ServerJson: Test1 Attempt=0 Limit=3\n"),
+            std::string::npos)
+      << out.str();
   EXPECT_NE(out.str().find("ServerJson: Test2 Attempt=1 Limit=3\n"), std::string::npos);
+  EXPECT_EQ(pauses, 2);
 }
 
 // A bad request that cannot be deleted would be read again at once, forever: such a cycle keeps
