@@ -229,9 +229,26 @@ TEST_F(ExchangeTest, RequestDeletedWithoutAnswerIsReported) {
 TEST_F(ExchangeTest, NoStationTimesOutAndWithdrawsTheRequest) {
   WriteFile(paths.response, "stale\n");
   options.timeout = 300ms;
-  EXPECT_EQ(Send(paths, "{\"COMMAND\":\"PING\"}\n", options).outcome, Outcome::TimedOut);
+  const Result result = Send(paths, "{\"COMMAND\":\"PING\"}\n", options);
+  EXPECT_EQ(result.outcome, Outcome::TimedOut);
+  EXPECT_TRUE(result.withdrawn);
   EXPECT_FALSE(FileExists(paths.request));
   EXPECT_FALSE(FileExists(paths.response)) << "a stale response is removed before sending";
+}
+
+// A station that has taken the request but not answered in time is still executing it: the
+// request stays, so no other request is sent until the station is done with it.
+TEST_F(ExchangeTest, TimeoutLeavesARequestTheStationIsExecuting) {
+  options.timeout = 500ms;
+  FakeStation([this](const std::string&) {
+    const int fd = open(paths.request.c_str(), O_RDONLY);
+    close(fd);
+  });
+  const Result result = Send(paths, "{\"COMMAND\":\"MEASURE\"}\n", options);
+  EXPECT_EQ(result.outcome, Outcome::TimedOut);
+  EXPECT_FALSE(result.withdrawn);
+  EXPECT_TRUE(FileExists(paths.request));
+  EXPECT_EQ(Send(paths, "{\"COMMAND\":\"PING\"}\n", options).outcome, Outcome::Busy);
 }
 
 TEST_F(ExchangeTest, WaitingRequestIsNeverReplaced) {

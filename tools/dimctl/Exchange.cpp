@@ -52,9 +52,9 @@ class FolderWatch {
     fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd_ < 0) return;
     for (const std::string& folder : folders) {
-      const int wd = inotify_add_watch(
-          fd_, folder.c_str(),
-          IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
+      const int wd = inotify_add_watch(fd_, folder.c_str(),
+                                       IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM |
+                                           IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
       if (wd >= 0) folders_[wd] = folder;
     }
   }
@@ -75,6 +75,8 @@ class FolderWatch {
     if (poll(&p, 1, static_cast<int>(limit.count())) > 0) Drain();
   }
 
+  // Whether a file at this path was opened since the watch began.
+  bool WasOpened(const std::string& path) const { return opened_.count(path) > 0; }
   // Whether a file at this path was opened for reading and closed again since the watch began.
   bool WasRead(const std::string& path) const { return read_.count(path) > 0; }
 
@@ -86,11 +88,11 @@ class FolderWatch {
       if (n <= 0) return;
       for (ssize_t at = 0; at < n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-        if ((event->mask & IN_CLOSE_NOWRITE) != 0 && event->len > 0) {
-          const auto folder = folders_.find(event->wd);
-          if (folder != folders_.end()) {
-            read_.insert((fs::path(folder->second) / event->name).string());
-          }
+        const auto folder = folders_.find(event->wd);
+        if (event->len > 0 && folder != folders_.end()) {
+          const std::string path = (fs::path(folder->second) / event->name).string();
+          if ((event->mask & IN_OPEN) != 0) opened_.insert(path);
+          if ((event->mask & IN_CLOSE_NOWRITE) != 0) read_.insert(path);
         }
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       }
@@ -99,6 +101,7 @@ class FolderWatch {
 
   int fd_ = -1;
   std::map<int, std::string> folders_;
+  std::set<std::string> opened_;
   std::set<std::string> read_;
 };
 
@@ -186,7 +189,13 @@ Result Exchange(const StationPaths& paths, const std::string& text, const Option
     }
     const bool interrupted = options.interrupted != nullptr && options.interrupted->load();
     if (interrupted || now >= deadline) {
-      if (waiting) std::remove(paths.request.c_str());
+      // A request the station has not opened is withdrawn, so that it is not executed later. One
+      // it has opened is being executed: the station deletes it when done, and until then it
+      // keeps other clients from sending (deleting it would let the next request be taken for
+      // this one and then be deleted unread).
+      if (waiting && !watch.WasOpened(paths.request)) {
+        result.withdrawn = std::remove(paths.request.c_str()) == 0;
+      }
       result.outcome = interrupted ? Outcome::Interrupted : Outcome::TimedOut;
       return result;
     }

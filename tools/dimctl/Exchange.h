@@ -12,8 +12,8 @@ enum class Outcome {
   Answered,     // a response (or an automeasure result) came: see Result::line
   Taken,        // stop: the station read the stop request and ended its command server
   Vanished,     // the station deleted the request without answering: it could not use it
-  TimedOut,     // nothing within the timeout; a request still waiting was withdrawn
-  Interrupted,  // Ctrl-C; a request still waiting was withdrawn
+  TimedOut,     // nothing within the timeout (see Result::withdrawn)
+  Interrupted,  // Ctrl-C (see Result::withdrawn)
   Busy,         // another request is already waiting at the request path; nothing was sent
   Failed,       // the request could not be written (Result::detail says why)
 };
@@ -33,12 +33,15 @@ struct Result {
   Outcome outcome = Outcome::Failed;
   std::string line;    // the document as received, line feed included
   std::string detail;  // why, for Failed
+  // TimedOut, Interrupted: the request was removed unread. A request the station has already
+  // opened stays: the station is executing it and deletes it when done.
+  bool withdrawn = false;
 };
 
 // Sends one request document and waits for its response, which it reads and deletes. A response
 // left over from an earlier exchange is deleted first, so it cannot be taken for this one. The
 // request appears whole (written beside its final path, then renamed without replacing anything),
-// and is withdrawn again when no answer comes.
+// and is withdrawn again when no answer comes and the station has not yet taken it.
 Result Send(const StationPaths& paths, const std::string& requestText, const Options& options);
 
 // Sends APPLICATION_STOP, which the station never answers. Succeeds (Taken) once the station has

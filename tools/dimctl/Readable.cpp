@@ -192,10 +192,16 @@ std::string ExplainNoAnswer(const Result& result, const StationPaths& paths,
       return "The station deleted the request without answering: it could not read or use the "
              "document (its console shows \"Error occurred: \" and the reason).\n";
     case Outcome::TimedOut:
+      if (!result.withdrawn) {
+        return "No response within " + FormatNumber(options.timeout.count() / 1000.0) +
+               " s. The station has taken the request and is still executing it; its response "
+               "will come later (the next dimctl discards it).\n";
+      }
       return "No response within " + FormatNumber(options.timeout.count() / 1000.0) +
              " s; the request was withdrawn. Is the station running in " + paths.workdir + "?\n";
     case Outcome::Interrupted:
-      return "Interrupted; the request was withdrawn.\n";
+      return result.withdrawn ? "Interrupted; the request was withdrawn.\n"
+                              : "Interrupted; the station is still executing the request.\n";
     case Outcome::Busy:
       return "Another request is already waiting at " + paths.request +
              "; nothing was sent. (If no station is serving it, it is left over: remove it "
