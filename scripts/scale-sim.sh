@@ -13,5 +13,5 @@ else
   "$here/scripts/setup.sh" "$build"
 fi
 mkdir -p "$here/run"
-exec "$build/tools/scale-sim/dimcore-scale-sim" \
+exec "$build/tools/dimcore-scale-sim" \
   --link "$here/run/ttySCALES0" --control "$here/run/scale.cmd" "$@"
