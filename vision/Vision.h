@@ -2,7 +2,9 @@
 
 #include <opencv2/core.hpp>
 #include <string>
+#include <vector>
 
+#include "camera/Camera.h"
 #include "core/Configuration.h"
 #include "core/CoreParams.h"
 #include "core/ErrorParser.h"
@@ -10,11 +12,32 @@
 
 namespace visionmod {
 
+// Where the time of one Measure call goes, in milliseconds (filled only when asked for).
+struct MeasureTimings {
+  double colorizeMs = 0;
+  double maskMs = 0;       // region masks, gray conversion
+  double contoursMs = 0;   // contour search, choice, rectangle, hand check, corners in space
+  double drawMs = 0;       // outline, labels, contour picture
+  double snapshotsMs = 0;  // masking the pictures and writing the three files
+};
+
 // The depth-camera module. Run() is the frame loop on the main thread.
 class Vision {
  public:
   Vision();
   int Run(bool disable_lidar);
+
+  // Camera set-up: finds the camera, starts depth and colour, applies preset and depth range.
+  bool Init();
+
+  // Table-distance calibration.
+  double GetCenterDistanceMm(dimcam::DepthFrame depth);
+  double GetMinDistanceMm(dimcam::DepthFrame depth);
+  bool FixMaxDistance(dimcam::DepthFrame depth);
+
+  // Box measurement from one aligned, threshold-filtered frame pair; stores x, y, z and the hands
+  // flag. True only when the coloured depth picture has no pixels.
+  bool Measure(dimcam::DepthFrame depth, dimcam::VideoFrame color, bool debug, bool printImage);
 
   // Region and pixel geometry.
   double GetPxmmWidth(double widthPx, double distance, double angle);
@@ -22,6 +45,7 @@ class Vision {
   cv::Mat IgnoreNotRegionArea(double regionWidthInMm, double regionHeightInMm, cv::Mat image,
                               double distance);
   cv::Point2f GetMiddlePoint(cv::Point2f a, cv::Point2f b);
+  dimcam::DepthFrame PolarToCartesian(dimcam::DepthFrame depth);
   void SavePicture(cv::Mat picture);
 
   // Hand detection: true when a corner of the rectangle is on or beyond a region bound.
@@ -39,16 +63,27 @@ class Vision {
   double regionHeightInPx = 0;
   cv::Mat outputImage;
   cv::Mat outputImageWithSize;
+  dimcam::Pipeline pipe;
+  dimcam::Config cfg;
+  std::string serial;
+  dimcam::ThresholdFilter thrFilter{0.15f, 4.0f};
+  dimcam::Colorizer colorFilter;
+
+  // When set, Measure records where its time goes (benchmarks).
+  MeasureTimings* timings = nullptr;
 
  private:
-  // Same as IgnoreNotRegionArea, with the field of view and offset given rather than read, so that
-  // one measurement masks all its pictures with one parameter set.
+  // IgnoreNotRegionArea with the field of view and offset given rather than read, so that one
+  // measurement masks all its pictures with the one parameter set it started with.
   cv::Mat MaskRegion(double regionWidthInMm, double regionHeightInMm, cv::Mat image,
                      double distance, double fowWidth, double fowHeight, int offsetX, int offsetY);
 
   int RunMock();
   int RunCamera();
 };
+
+// True when one connected camera offers every requested stream; out_serial then holds its serial.
+bool device_with_streams(std::vector<dimcam::StreamType> stream_requests, std::string& out_serial);
 
 // Bounds of the measuring region used by the hand check, in float pixels: the image centre
 // (half the width and height) minus or plus half the region size, plus the offset.
