@@ -25,9 +25,12 @@ struct MeasureTimings {
 class Vision {
  public:
   Vision();
+  ~Vision();
+  Vision(const Vision&) = delete;
+  Vision& operator=(const Vision&) = delete;
   int Run(bool disable_lidar);
 
-  // Camera set-up: finds the camera, starts depth and colour, applies preset and depth range.
+  // Finds the camera, starts depth and colour, applies the visual preset and the depth range.
   bool Init();
 
   // Table-distance calibration.
@@ -63,7 +66,7 @@ class Vision {
   double regionHeightInPx = 0;
   cv::Mat outputImage;
   cv::Mat outputImageWithSize;
-  dimcam::Pipeline pipe;
+  dimcam::Pipeline pipe;  // on a fresh context; started by Init
   dimcam::Config cfg;
   std::string serial;
   dimcam::ThresholdFilter thrFilter{0.15f, 4.0f};
@@ -82,7 +85,9 @@ class Vision {
   int RunCamera();
 };
 
-// True when one connected camera offers every requested stream; out_serial then holds its serial.
+// True when one connected device offers every requested stream type; out_serial then holds its
+// serial number (empty when it reports none). Otherwise prints on standard error which of depth and
+// colour no device offers.
 bool device_with_streams(std::vector<dimcam::StreamType> stream_requests, std::string& out_serial);
 
 // Bounds of the measuring region used by the hand check, in float pixels: the image centre
