@@ -38,6 +38,16 @@ RegionBounds HandCheckBounds(int imageWidth, int imageHeight, double regionWidth
                       h / 2 + rh / 2 + oy};
 }
 
+bool TouchesRegionEdge(const std::vector<cv::Point>& contour, const cv::Rect& keptRegion) {
+  if (keptRegion.empty()) return false;
+  const int right = keptRegion.x + keptRegion.width - 1;
+  const int bottom = keptRegion.y + keptRegion.height - 1;
+  for (const cv::Point& p : contour) {
+    if (p.x <= keptRegion.x || p.x >= right || p.y <= keptRegion.y || p.y >= bottom) return true;
+  }
+  return false;
+}
+
 std::string HandsCheckingLine(double regionWidthInPx, double regionHeightInPx, int offsetX,
                               int offsetY) {
   std::ostringstream line;

@@ -148,7 +148,15 @@ bool Vision::Measure(dimcam::DepthFrame depth, dimcam::VideoFrame color, bool de
       const RegionBounds b = HandCheckBounds(colored.get_width(), colored.get_height(),
                                              regionWidthInPx, regionHeightInPx, offsetX, offsetY);
       std::cout << HandsCheckingLine(regionWidthInPx, regionHeightInPx, offsetX, offsetY);
-      if (CheckHands(points, b.xMin, b.yMin, b.xMax, b.yMax)) {
+      bool hands = CheckHands(points, b.xMin, b.yMin, b.xMax, b.yMax);
+      // An outline cut square by the mask keeps its corners on the last kept pixels, half a pixel
+      // inside the bounds, so the corner test misses a box (or arm) that goes on beyond the region
+      // straight across an edge; its outline lies along that edge.
+      if (!hands && TouchesRegionEdge(contours[maxAreaContourId], keptRegion_)) {
+        std::cout << VISION + "Object cut by the edge of the measuring region\n";
+        hands = true;
+      }
+      if (hands) {
         measurement->MEASURE_ERROR_HANDS_DETECTED = true;
         std::cout << VISION + "HANDS DETECTED\n";
       } else {

@@ -65,6 +65,7 @@ cv::Mat Vision::MaskRegion(double regionWidthInMm, double regionHeightInMm, cv::
   regionHeightInPx = regionHeightInMm / pxmmHeight;
   if (regionWidthInPx > cols) regionWidthInPx = cols;
   if (regionHeightInPx > rows) regionHeightInPx = rows;
+  keptRegion_ = cv::Rect();
   if (image.empty()) return image;
 
   // The top-left pixel is always black afterwards, inside the region or not.
@@ -82,8 +83,10 @@ cv::Mat Vision::MaskRegion(double regionWidthInMm, double regionHeightInMm, cv::
             &colLast);
   KeptRange(cy - regionHeightInPx / 2 + offsetY, cy + regionHeightInPx / 2 + offsetY, rows,
             &rowFirst, &rowLast);
+  keptRegion_ = cv::Rect(colFirst, rowFirst, colLast - colFirst, rowLast - rowFirst);
   const cv::Scalar black = cv::Scalar::all(0);
   if (colFirst == colLast || rowFirst == rowLast) {
+    keptRegion_ = cv::Rect();
     image.setTo(black);
     return image;
   }

@@ -83,6 +83,9 @@ class Vision {
 
   int RunMock();
   int RunCamera();
+
+  // The pixels the last region mask kept (empty when it kept none).
+  cv::Rect keptRegion_;
 };
 
 // True when one connected device offers every requested stream type; out_serial then holds its
@@ -104,6 +107,10 @@ RegionBounds HandCheckBounds(int imageWidth, int imageHeight, double regionWidth
 // The line printed before every hand check, with its line end.
 std::string HandsCheckingLine(double regionWidthInPx, double regionHeightInPx, int offsetX,
                               int offsetY);
+
+// True when the outline has a point on the outermost row or column of the kept region: the object
+// goes on beyond the region (or the image) and was cut there.
+bool TouchesRegionEdge(const std::vector<cv::Point>& contour, const cv::Rect& keptRegion);
 
 // Folder of the snapshot pictures ColorImage.png and DepthImage.png: DIMCORE_SNAPSHOT_DIR when set
 // (with a trailing slash added when missing), otherwise "/tmp/".

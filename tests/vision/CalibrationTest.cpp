@@ -58,7 +58,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CalibrationCase{"OnePointTwoMetres", [] { return Frame(1200, 1200); }, true, 1200, 1.17f,
                         "Vision: Set MAX_DIST2 = 1.17\nMax distance fixed in 1200.000000 mm\n\n"},
-        CalibrationCase{"ThirtyOneMillimetres", [] { return Frame(31, 31); }, true, 31, 0.001f,
+        // 310 units of 0.1 mm come out as exactly 31 mm in single precision.
+        CalibrationCase{"ThirtyOneMillimetres", [] { return Frame(310, 310, 0.0001f); }, true, 31,
+                        0.001f,
                         "Vision: Set MAX_DIST2 = 0.001\nMax distance fixed in 31.000000 mm\n\n"},
         CalibrationCase{"OnlyTheCentrePixelCounts", [] { return Frame(1200, 0); }, true, 1200,
                         1.17f,
@@ -71,8 +73,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CentreDistance, IsTheCentrePixelInMillimetres) {
   visionmod::Vision vision;
-  EXPECT_EQ(vision.GetCenterDistanceMm(Frame(1234, 500)), 1234.0);
-  EXPECT_EQ(vision.GetMinDistanceMm(Frame(1234, 500)), 1234.0) << "not a minimum over the frame";
+  EXPECT_NEAR(vision.GetCenterDistanceMm(Frame(1234, 500)), 1234.0, 1e-3);
+  EXPECT_NEAR(vision.GetMinDistanceMm(Frame(1234, 500)), 1234.0, 1e-3)
+      << "not a minimum over the frame";
   EXPECT_NEAR(vision.GetCenterDistanceMm(Frame(309, 0, 0.0001f)), 30.9, 1e-4);
 }
 

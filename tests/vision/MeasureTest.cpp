@@ -85,9 +85,14 @@ void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.name; }
 
 class OneBox : public MeasureTest, public ::testing::WithParamInterface<BoxCase> {};
 
-// The outline runs through the centres of the boundary pixels, so a side comes out up to about one
-// pixel short; the digitised edge of a turned box costs about one more. The tolerance is that many
-// pixels at the distance of the top face (0.80 mm per pixel for a box 200 mm high).
+// The outline runs through the centres of the boundary pixels, so a side of a box square to the
+// image comes out up to about one pixel short: tolerance 2 pixels at the distance of the top face
+// (0.80 mm per pixel for a box 200 mm high on a platform 1000 mm away). Around the digitised
+// outline of a turned box the rectangle of least area may turn a little off the true angle, which
+// lengthens a side by up to about 3 pixels: tolerance 4 pixels.
+constexpr double kSquarePixels = 2;
+constexpr double kTurnedPixels = 4;
+
 TEST_P(OneBox, SidesAndHeight) {
   const dimcam::SceneBox& box = GetParam().box;
   EXPECT_FALSE(Run(Platform({box})));
@@ -100,22 +105,24 @@ TEST_P(OneBox, SidesAndHeight) {
   EXPECT_EQ(out, kHandsCheckingLine);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, OneBox,
-                         ::testing::Values(BoxCase{"Centred", Box(300, 200, 150, 0, 40), 2},
-                                           BoxCase{"Turned30", Box(300, 200, 150, 0, 40, 30), 2},
-                                           BoxCase{"Turned45Square", Box(220, 220, 100, 0, 40, 45),
-                                                   2},
-                                           BoxCase{"TurnedNarrow", Box(400, 60, 80, 0, 40, 12), 2},
-                                           BoxCase{"Tall", Box(200, 120, 400, 0, 40, 70), 2},
-                                           BoxCase{"Flat", Box(250, 180, 40, 0, 40, 5), 2}),
-                         [](const ::testing::TestParamInfo<BoxCase>& i) { return i.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OneBox,
+    ::testing::Values(BoxCase{"Centred", Box(300, 200, 150, 0, 40), kSquarePixels},
+                      BoxCase{"Small", Box(50, 50, 40, 0, 40), kSquarePixels},
+                      BoxCase{"Turned30", Box(300, 200, 150, 0, 40, 30), kTurnedPixels},
+                      BoxCase{"Turned45Square", Box(220, 220, 100, 0, 40, 45), kTurnedPixels},
+                      BoxCase{"TurnedNarrow", Box(400, 60, 80, 0, 40, 12), kTurnedPixels},
+                      BoxCase{"Tall", Box(200, 120, 400, 0, 40, 70), kTurnedPixels},
+                      BoxCase{"Flat", Box(250, 180, 40, 0, 40, 5), kTurnedPixels}),
+    [](const ::testing::TestParamInfo<BoxCase>& i) { return i.param.name; });
 
+// Which box was measured; off the optical axis a box also shows the upper part of the wall that
+// faces the axis, which widens its outline by several mm, so the check is coarse.
 TEST_F(MeasureTest, TwoBoxesTheLargerQualifyingOneIsMeasured) {
   const dimcam::Scene scene = Platform({Box(120, 100, 100, 170, 40), Box(250, 200, 100, -150, 40)});
   EXPECT_FALSE(Run(scene));
-  const double tolerance = 2 * PixelMm(kPlatform - 100);
-  EXPECT_NEAR(Sides().first, 200, tolerance);
-  EXPECT_NEAR(Sides().second, 250, tolerance);
+  EXPECT_NEAR(Sides().first, 200, 10);
+  EXPECT_NEAR(Sides().second, 250, 10);
 
   // The larger one is about 62000 px, the smaller about 15000 px: with the window's top between
   // them, the smaller one is measured.
@@ -124,8 +131,8 @@ TEST_F(MeasureTest, TwoBoxesTheLargerQualifyingOneIsMeasured) {
     c.MAX_AREA = 30000;
   }));
   EXPECT_FALSE(Run(scene));
-  EXPECT_NEAR(Sides().first, 100, tolerance);
-  EXPECT_NEAR(Sides().second, 120, tolerance);
+  EXPECT_NEAR(Sides().first, 100, 10);
+  EXPECT_NEAR(Sides().second, 120, 10);
 }
 
 // Area in square pixels of the outline of the one axis-aligned box in the frame: its pixels form
@@ -177,7 +184,7 @@ TEST_F(MeasureTest, HoleInTheTopFaceKeepsTheOuterOutline) {
     CutHole(depth, static_cast<int>(centre.x) + 60, static_cast<int>(centre.y), 20);
   });
   EXPECT_FALSE(Run(frames));
-  const double tolerance = 2 * PixelMm(kPlatform - 150);
+  const double tolerance = kTurnedPixels * PixelMm(kPlatform - 150);
   EXPECT_NEAR(Sides().first, 200, tolerance);
   EXPECT_NEAR(Sides().second, 300, tolerance);
   EXPECT_NEAR(m->z, 150, 1.0);
@@ -211,6 +218,38 @@ TEST_F(MeasureTest, ArmFromTheRegionEdgeSetsTheHandsFlagAndKeepsTheValues) {
             std::string::npos)
       << out;
 }
+
+struct CutCase {
+  const char* name;
+  dimcam::SceneBox box;
+};
+void PrintTo(const CutCase& c, std::ostream* os) { *os << c.name; }
+
+class CutSquare : public MeasureTest, public ::testing::WithParamInterface<CutCase> {};
+
+// Cut straight across a region edge, the outline's rectangle keeps its corners on the last kept
+// pixels, half a pixel inside the bounds: the corner test answers no, but the outline lies along
+// the edge, and the result is flagged all the same rather than reported as a box of the region's
+// size.
+TEST_P(CutSquare, IsFlagged) {
+  EXPECT_FALSE(Run(Platform({GetParam().box})));
+  EXPECT_TRUE(m->MEASURE_ERROR_HANDS_DETECTED);
+  EXPECT_EQ(out.find("Hands detected!"), std::string::npos) << out;
+  EXPECT_NE(out.find("Vision: Object cut by the edge of the measuring region\nVision: HANDS "
+                     "DETECTED\n"),
+            std::string::npos)
+      << out;
+  EXPECT_GT(m->x, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CutSquare,
+    ::testing::Values(
+        // At its top, 700 mm from the camera, the region spans only about 476 mm across.
+        CutCase{"BoxLongerThanTheRegion", Box(500, 180, 300, 0, 40)},
+        CutCase{"ArmStraightInFromTheLeft", Box(600, 80, 60, -420, 40, 0, 300)},
+        CutCase{"BoxOverTheBottomEdge", Box(200, 150, 100, 0, 300)}),
+    [](const ::testing::TestParamInfo<CutCase>& i) { return i.param.name; });
 
 TEST_F(MeasureTest, BoxTouchingTheRegionEdgeTurnedIsFlagged) {
   // Region edge on the platform: 340 mm left of the centre; the box's corner crosses it.
@@ -293,7 +332,7 @@ TEST_F(MeasureTest, MissingColourFrameStillMeasures) {
   FramePair frames = Render(Platform({Box(300, 200, 150, 0, 40)}));
   frames.color = dimcam::VideoFrame();
   EXPECT_FALSE(Run(frames));
-  EXPECT_NEAR(Sides().second, 300, 2 * PixelMm(kPlatform - 150));
+  EXPECT_NEAR(Sides().second, 300, kSquarePixels * PixelMm(kPlatform - 150));
   const cv::Mat colour = cv::imread(dir.file("ColorImage.png"), cv::IMREAD_COLOR);
   ASSERT_FALSE(colour.empty());
   EXPECT_EQ(colour.at<cv::Vec3b>(600, 400), cv::Vec3b(0, 0, 0));
