@@ -121,7 +121,8 @@ TEST(VisionStation, CameraThatStallsEndsTheStation) {
   json scene = Scene();
   scene["stall_after_frames"] = 1;  // the calibration frame, then nothing
   SimulatedStation s(scene);
-  ASSERT_TRUE(s.Calibrated()) << s.station->Stdout() << s.station->Stderr();
+  ASSERT_TRUE(s.station->WaitForStdout("Vision: Calibrate 2 \n\n", 20s))
+      << s.station->Stdout() << s.station->Stderr();
   ASSERT_TRUE(s.station->WaitForExit(40s));
   EXPECT_EQ(s.station->ExitStatus(), 0);
   EXPECT_NE(s.station->Stderr().find("RealSense error calling wait_for_frames(timeout_ms:15000):\n"
