@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iostream>
 #include <mutex>
 #include <sstream>
 #include <utility>
@@ -464,7 +465,12 @@ BackendFactory& CurrentFactory() {
 std::shared_ptr<Backend> MakeBuiltInBackend() {
   const char* scene = std::getenv(kSceneEnvironmentVariable);
   if (scene != nullptr && scene[0] != '\0') return MakeSimulatedBackend(scene);
-  if (std::shared_ptr<Backend> rs = MakeRealSenseBackend()) return rs;
+  try {
+    if (std::shared_ptr<Backend> rs = MakeRealSenseBackend()) return rs;
+  } catch (const Error& e) {
+    // A camera library that cannot start is a station without cameras, not a crash.
+    std::cerr << std::string("Camera library: ") + e.what() + "\n" << std::flush;
+  }
   return MakeEmptyBackend();
 }
 

@@ -66,11 +66,11 @@ void ThresholdFilter::set_option(Option option, float value) {
 Frame ThresholdFilter::process(const Frame& frame) const {
   const DepthFrame depth(frame);
   if (!depth || depth.get_units() <= 0) return frame;
-  // Bounds in depth units, both inclusive. A tiny tolerance keeps a value lying exactly on a
-  // bound (290 units of 1 mm against 0.29 m) inside despite float rounding.
+  // Bounds in depth units, both inclusive. A hundredth of a unit of tolerance keeps a value lying
+  // exactly on a bound (1170 units of 1 mm against 1.17 m) inside despite float rounding.
   const double units = depth.get_units();
-  const double lo = std::ceil(static_cast<double>(min_) / units - 1e-4);
-  const double hi = std::floor(static_cast<double>(max_) / units + 1e-4);
+  const double lo = std::ceil(static_cast<double>(min_) / units - 1e-2);
+  const double hi = std::floor(static_cast<double>(max_) / units + 1e-2);
   const bool nothingPasses = lo > 65535.0 || hi < 0.0 || lo > hi;
   const auto low = static_cast<std::uint16_t>(nothingPasses ? 0.0 : std::max(lo, 0.0));
   const auto high = static_cast<std::uint16_t>(nothingPasses ? 0.0 : std::min(hi, 65535.0));

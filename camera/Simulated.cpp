@@ -471,36 +471,63 @@ std::vector<Frame> RenderFrames(const Scene& scene, const std::vector<StreamProf
       it = renderers->emplace(size, SceneRenderer(in)).first;
     }
     const std::size_t pixels = static_cast<std::size_t>(size.first) * size.second;
-    std::vector<std::uint16_t> depth;
-    std::vector<std::uint8_t> rgb;
-    bool wantDepth = false, wantColor = false;
-    for (const StreamProfile* p : group) {
-      wantDepth = wantDepth || p->stream_type() == StreamType::Depth;
-      wantColor = wantColor || p->stream_type() != StreamType::Depth;
-    }
-    if (wantDepth) depth.resize(pixels);
-    if (wantColor) rgb.resize(pixels * 3);
-    it->second.Render(scene, number, wantDepth ? depth.data() : nullptr,
-                      wantColor ? rgb.data() : nullptr, false);
     const FrameInfo info{number, timestampMs};
+    auto profileOf = [&](const StreamProfile* p) {
+      return StreamProfile(p->stream_type(), p->stream_index(), p->format(), p->fps(), in,
+                           p->is_default(), p->unique_id());
+    };
+    // Render straight into the frames' own buffers: one depth frame and one colour picture in
+    // the order of the first colour stream; other colour formats are derived from it.
+    const StreamProfile* depthProfile = nullptr;
+    const StreamProfile* colorProfile = nullptr;
+    bool wantPicture = false;
     for (const StreamProfile* p : group) {
-      const StreamProfile profile(p->stream_type(), p->stream_index(), p->format(), p->fps(), in,
-                                  p->is_default(), p->unique_id());
       if (p->stream_type() == StreamType::Depth) {
-        frames.push_back(MakeDepthFrame(profile, depth, 0.001f, info));
-      } else if (p->format() == Format::RGB8 || p->format() == Format::BGR8) {
-        std::vector<std::uint8_t> bytes = rgb;
-        if (p->format() == Format::BGR8) {
+        if (depthProfile == nullptr) depthProfile = p;
+      } else {
+        wantPicture = true;
+        if (colorProfile == nullptr &&
+            (p->format() == Format::RGB8 || p->format() == Format::BGR8)) {
+          colorProfile = p;
+        }
+      }
+    }
+    std::shared_ptr<std::uint16_t> depth;
+    std::shared_ptr<std::uint8_t> picture;
+    if (depthProfile != nullptr) {
+      depth.reset(new std::uint16_t[pixels], std::default_delete<std::uint16_t[]>());
+    }
+    if (wantPicture) {
+      picture.reset(new std::uint8_t[pixels * 3], std::default_delete<std::uint8_t[]>());
+    }
+    const bool bgr = colorProfile != nullptr && colorProfile->format() == Format::BGR8;
+    it->second.Render(scene, number, depth.get(), picture.get(), bgr);
+    if (depthProfile != nullptr) {
+      frames.push_back(
+          WrapFrame(profileOf(depthProfile), depth.get(), size.first * 2, depth, info, 0.001f));
+    }
+    if (colorProfile != nullptr) {
+      frames.push_back(
+          WrapFrame(profileOf(colorProfile), picture.get(), size.first * 3, picture, info));
+    }
+    for (const StreamProfile* p : group) {
+      if (p == depthProfile || p == colorProfile || p->stream_type() == StreamType::Depth) continue;
+      const std::uint8_t* src = picture.get();
+      const int r = bgr ? 2 : 0;
+      const int b = bgr ? 0 : 2;
+      if (p->format() == Format::RGB8 || p->format() == Format::BGR8) {
+        std::vector<std::uint8_t> bytes(src, src + pixels * 3);
+        if (p->format() != (bgr ? Format::BGR8 : Format::RGB8)) {
           for (std::size_t i = 0; i < pixels; ++i) std::swap(bytes[3 * i], bytes[3 * i + 2]);
         }
-        frames.push_back(MakeVideoFrame(profile, std::move(bytes), info));
+        frames.push_back(MakeVideoFrame(profileOf(p), std::move(bytes), info));
       } else if (p->format() == Format::Y8) {
         std::vector<std::uint8_t> gray(pixels);
         for (std::size_t i = 0; i < pixels; ++i) {
           gray[i] = static_cast<std::uint8_t>(
-              (77 * rgb[3 * i] + 150 * rgb[3 * i + 1] + 29 * rgb[3 * i + 2]) >> 8);
+              (77 * src[3 * i + r] + 150 * src[3 * i + 1] + 29 * src[3 * i + b]) >> 8);
         }
-        frames.push_back(MakeVideoFrame(profile, std::move(gray), info));
+        frames.push_back(MakeVideoFrame(profileOf(p), std::move(gray), info));
       }
     }
   }
