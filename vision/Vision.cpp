@@ -19,11 +19,14 @@ Vision::Vision()
 int Vision::Run(bool disable_lidar) {
   try {
     return disable_lidar ? RunMock() : RunCamera();
+  } catch (const dimcam::Error& e) {
+    std::cerr << "RealSense error calling " + e.get_failed_function() + "(" + e.get_failed_args() +
+                     "):\n    " + e.what() + "\n";
   } catch (const std::exception& e) {
-    std::cerr << e.what() << std::endl;
+    std::cerr << std::string(e.what()) + "\n";
   }
-  char answer[2];
-  if (std::scanf("%1s", answer) < 0) {
+  // Wait for the operator: on a terminal until a line is entered, at end of input not at all.
+  if (std::scanf("a") < 0) {
     // End of input: nobody at the console to confirm.
   }
   return 2;
@@ -58,17 +61,6 @@ int Vision::RunMock() {
       measurement->z = 789000;
       measurement->is_measured.store(true, std::memory_order_release);
     }
-    usleep(100000);
-  }
-  return 0;
-}
-
-int Vision::RunCamera() {
-  if (!Init()) {
-    errror_parser.Print(static_cast<int>(VisionErrorsEnum::CANT_INIT));
-    return 1;
-  }
-  while (!coreParams->APPLICATION_STOP_REQUEST) {
     usleep(100000);
   }
   return 0;
