@@ -2,10 +2,16 @@
 # Cross-builds the station for the ARM64 board and runs its test suite under user-mode emulation
 # (qemu-aarch64), so that code that is right on x86-64 and wrong on ARM64 shows up here.
 #   scripts/arm64.sh [extra ctest arguments]
+#   scripts/arm64.sh --build-only          (what scripts/package.sh uses)
 # Installs the cross compiler and qemu-user when missing (apt-get, as root or through sudo). The
 # arm64 libraries are unpacked into a folder of their own (not installed on this machine), the
 # build goes to build-arm64. Set DIMCORE_ARM64_BUILD_DIR / DIMCORE_ARM64_ROOT to move them.
 set -euo pipefail
+build_only=false
+if [ "${1:-}" = "--build-only" ]; then
+  build_only=true
+  shift
+fi
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${DIMCORE_ARM64_BUILD_DIR:-"$here/build-arm64"}
 root=${DIMCORE_ARM64_ROOT:-"$here/build-arm64-root"}
@@ -50,12 +56,13 @@ if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "${arm64_packages[*]}" ]; then
        -o Acquire::Languages=none -o APT::Install-Recommends=false)
   apt-get "${apt[@]}" update
   apt-get "${apt[@]}" install -y --download-only "${arm64_packages[@]}" >/dev/null
-  step "unpacking $(ls "$apt_dir"/archives/*.deb | wc -l) arm64 packages"
+  debs=("$apt_dir"/archives/*.deb)
+  step "unpacking ${#debs[@]} arm64 packages"
   # Index of the shared libraries (soname, package, upstream version): the arm64 package declares
   # its dependencies from it (cmake/Packaging.cmake).
   index="$root/.dimcore-libraries"
   : >"$index"
-  for deb in "$apt_dir"/archives/*.deb; do
+  for deb in "${debs[@]}"; do
     dpkg-deb --fsys-tarfile "$deb" |
       tar -x -C "$root" --exclude='./usr/share/doc/*' --exclude='./usr/share/man/*' \
         --exclude='./usr/share/locale/*'
@@ -75,10 +82,15 @@ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-Re
   -DDIMCORE_BUILD_BENCH=OFF >/dev/null
 step "building"
 cmake --build "$build"
+if $build_only; then
+  step "built"
+  exit 0
+fi
 
 # ctest runs the test programs through the emulator (the toolchain sets it); the system tests
 # start the station binary themselves and take the same emulator from this variable.
-export DIMCORE_TEST_EMULATOR="$(command -v qemu-aarch64) -L $root"
+qemu=$(command -v qemu-aarch64)
+export DIMCORE_TEST_EMULATOR="$qemu -L $root"
 export DIMCORE_POWEROFF_COMMAND=${DIMCORE_POWEROFF_COMMAND:-"echo power-off suppressed by the test run"}
 step "testing under emulation"
 (cd "$build" && ctest --output-on-failure --timeout 900 -j "$(nproc)" "$@")
