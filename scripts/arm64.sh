@@ -58,20 +58,25 @@ if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "${arm64_packages[*]}" ]; then
   apt-get "${apt[@]}" install -y --download-only "${arm64_packages[@]}" >/dev/null
   debs=("$apt_dir"/archives/*.deb)
   step "unpacking ${#debs[@]} arm64 packages"
-  # Index of the shared libraries (soname, package, upstream version): the arm64 package declares
-  # its dependencies from it (cmake/Packaging.cmake).
-  index="$root/.dimcore-libraries"
-  : >"$index"
-  for deb in "${debs[@]}"; do
-    dpkg-deb --fsys-tarfile "$deb" |
-      tar -x -C "$root" --exclude='./usr/share/doc/*' --exclude='./usr/share/man/*' \
-        --exclude='./usr/share/locale/*'
+  # Two at a time. Each also notes its shared libraries (soname, package, upstream version) for
+  # the index from which the arm64 package declares its dependencies (cmake/Packaging.cmake).
+  unpack() {
+    local deb=$1 package version
     package=$(dpkg-deb -f "$deb" Package)
     version=$(dpkg-deb -f "$deb" Version | sed -e 's/-[^-]*$//')
-    dpkg-deb -c "$deb" | awk -v p="$package" -v v="$version" \
-      '{ n = split($6, a, "/"); f = a[n]; if (f ~ /^lib.*\.so\.[0-9]/ || f ~ /^ld-linux.*\.so\.[0-9]/) print f, p, v }' \
-      >>"$index"
-  done
+    dpkg-deb --fsys-tarfile "$deb" |
+      tar -xv -C "$root" --exclude='./usr/share/doc/*' --exclude='./usr/share/man/*' \
+        --exclude='./usr/share/locale/*' |
+      awk -v p="$package" -v v="$version" \
+        '{ n = split($0, a, "/"); f = a[n]; if (f ~ /^(lib|ld-linux).*\.so\.[0-9]/) print f, p, v }' \
+        >"$deb.libraries"
+  }
+  export -f unpack
+  export root
+  # shellcheck disable=SC2016  # expanded by the inner bash
+  printf '%s\0' "${debs[@]}" |
+    xargs -0 -n 8 -P 2 bash -c 'set -euo pipefail; for d; do unpack "$d"; done' unpack
+  cat "$apt_dir"/archives/*.deb.libraries >"$root/.dimcore-libraries"
   rm -rf "$apt_dir"
   echo "${arm64_packages[*]}" >"$stamp"
 fi
