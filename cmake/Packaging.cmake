@@ -55,9 +55,10 @@ set(CPACK_PACKAGE_CONTACT "dimcore maintainers <dimcore@localhost>"
     CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "parcel dimensioning and weighing station")
 set(CPACK_PACKAGE_DESCRIPTION
-    "The measuring core of an unattended parcel-dimensioning and weighing station: a depth camera\n"
-    "looks down on a platform, a scale sits on a serial line, and clients drive the station\n"
-    "through JSON request and response files. Runs as the service dimcore.service.")
+    "The measuring core of an unattended parcel-dimensioning and weighing\n"
+    "station: a depth camera looks down on a platform, a scale sits on a serial\n"
+    "line, and clients drive the station through JSON request and response\n"
+    "files. Runs as the service dimcore.service.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
