@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -33,6 +35,16 @@ size_t CountOccurrences(const std::string& haystack, const std::string& needle) 
     ++count;
   }
   return count;
+}
+
+std::vector<std::string> ProgramCommand(const std::string& program) {
+  std::vector<std::string> words;
+  if (const char* emulator = std::getenv("DIMCORE_TEST_EMULATOR")) {
+    std::istringstream in(emulator);
+    for (std::string word; in >> word;) words.push_back(word);
+  }
+  words.push_back(program);
+  return words;
 }
 
 RunFolder::RunFolder() {
@@ -75,7 +87,7 @@ StationProcess::StationProcess(const std::string& workdir, std::vector<std::stri
   }
   for (const auto& [name, value] : env) envStrings.push_back(name + "=" + value);
 
-  std::vector<std::string> argStrings{binary};
+  std::vector<std::string> argStrings = ProgramCommand(binary);
   argStrings.insert(argStrings.end(), words.begin(), words.end());
   std::vector<char*> argv;
   for (auto& a : argStrings) argv.push_back(a.data());

@@ -95,4 +95,10 @@ class StationProcess {
 
 size_t CountOccurrences(const std::string& haystack, const std::string& needle);
 
+// The command line that runs a program built by this project: the program itself, or, when
+// DIMCORE_TEST_EMULATOR is set (a cross build tested under qemu-user, e.g.
+// "/usr/bin/qemu-aarch64 -L /path/to/arm64/root", the emulator by its full path), the
+// emulator's words followed by the program.
+std::vector<std::string> ProgramCommand(const std::string& program);
+
 }  // namespace testsupport
