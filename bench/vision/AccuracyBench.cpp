@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/vision/BenchScenes.h"
+#include "core/CoreParams.h"
 #include "core/Measurement.h"
 #include "vision/Vision.h"
 
@@ -40,9 +41,11 @@ struct Method {
   std::function<Result(const visionbench::FramePair&)> measure;
 };
 
-// The station's own measurement, as the frame loop calls it (without pictures), with the smaller
-// side first as the command server reports it.
-Result MeasureAsStation(visionmod::Vision& vision, const visionbench::FramePair& frames) {
+// The station's own measurement with the given method, as the frame loop calls it (without
+// pictures), with the smaller side first as the command server reports it.
+Result MeasureAsStation(visionmod::Vision& vision, MeasuringMethod method,
+                        const visionbench::FramePair& frames) {
+  CoreParams::getInstance()->MeasureMethod = method;
   Measurement* m = Measurement::getInstance();
   std::ostringstream ignored;
   std::streambuf* previous = std::cout.rdbuf(ignored.rdbuf());  // the console lines are not wanted
@@ -58,10 +61,13 @@ Result MeasureAsStation(visionmod::Vision& vision, const visionbench::FramePair&
 }
 
 std::vector<Method> Methods(visionmod::Vision& vision) {
-  return {
-      {"station",
-       [&vision](const visionbench::FramePair& f) { return MeasureAsStation(vision, f); }},
+  auto with = [&vision](MeasuringMethod method) {
+    return [&vision, method](const visionbench::FramePair& f) {
+      return MeasureAsStation(vision, method, f);
+    };
   };
+  return {{"contour", with(MeasuringMethod::Contour)},
+          {"footprint", with(MeasuringMethod::Footprint)}};
 }
 
 struct Case {
