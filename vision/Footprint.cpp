@@ -33,69 +33,69 @@ double InterpolatedMedian(const std::vector<int>& histogram, int lo, int hi) {
   return hi - 0.5;
 }
 
-// True when p lies strictly inside the convex polygon (counter-clockwise or clockwise, as `sign`
-// says): such a point cannot be a corner of the convex hull.
-bool StrictlyInside(const std::vector<cv::Point2f>& polygon, double sign, const cv::Point2f& p) {
-  const size_t n = polygon.size();
-  for (size_t i = 0; i < n; ++i) {
-    const cv::Point2f& a = polygon[i];
-    const cv::Point2f& b = polygon[(i + 1) % n];
-    const double cross =
-        static_cast<double>(b.x - a.x) * (p.y - a.y) - static_cast<double>(b.y - a.y) * (p.x - a.x);
-    if (cross * sign <= 0) return false;
+// Indices of the points farthest in the directions 0, 45, ... 315 degrees, in that order round
+// the set; filled as the points are made.
+struct Extremes {
+  size_t index[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  float best[8] = {-INFINITY, -INFINITY, -INFINITY, -INFINITY,
+                   -INFINITY, -INFINITY, -INFINITY, -INFINITY};
+  void Add(float x, float y, size_t i) {
+    const float keys[8] = {x, x + y, y, y - x, -x, -x - y, -y, x - y};
+    for (int k = 0; k < 8; ++k) {
+      if (keys[k] > best[k]) {
+        best[k] = keys[k];
+        index[k] = i;
+      }
+    }
   }
-  return true;
-}
+};
 
 // The points that may be corners of the convex hull: everything outside the polygon spanned by the
-// extreme points in eight directions (the rectangle of least area depends on the hull alone).
-std::vector<cv::Point2f> HullCandidates(const std::vector<cv::Point2f>& points) {
+// extreme points (the rectangle of least area depends on the hull alone).
+std::vector<cv::Point2f> HullCandidates(const std::vector<cv::Point2f>& points,
+                                        const Extremes& extremes) {
   if (points.size() < 16) return points;
-  size_t extreme[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-  auto key = [](const cv::Point2f& p, int k) {
-    switch (k) {
-      case 0:
-        return p.x;
-      case 1:
-        return p.x + p.y;
-      case 2:
-        return p.y;
-      case 3:
-        return p.y - p.x;
-      case 4:
-        return -p.x;
-      case 5:
-        return -p.x - p.y;
-      case 6:
-        return -p.y;
-      default:
-        return p.x - p.y;
-    }
-  };
-  for (size_t i = 1; i < points.size(); ++i) {
-    for (int k = 0; k < 8; ++k) {
-      if (key(points[i], k) > key(points[extreme[k]], k)) extreme[k] = i;
-    }
-  }
+  const size_t* extreme = extremes.index;
   std::vector<cv::Point2f> polygon;
   for (int k = 0; k < 8; ++k) {
     const cv::Point2f& p = points[extreme[k]];
     if (polygon.empty() || (polygon.back() != p && polygon.front() != p)) polygon.push_back(p);
   }
   if (polygon.size() < 3) return points;
-  // The extremes come in order round the set (counter-clockwise with y down the image... either
-  // way): the sign of the polygon's area gives the orientation.
+  // The extremes go round the set in one sense; the sign of the polygon's area tells which.
   double area = 0;
-  for (size_t i = 0; i < polygon.size(); ++i) {
+  const size_t n = polygon.size();
+  for (size_t i = 0; i < n; ++i) {
     const cv::Point2f& a = polygon[i];
-    const cv::Point2f& b = polygon[(i + 1) % polygon.size()];
+    const cv::Point2f& b = polygon[(i + 1) % n];
     area += static_cast<double>(a.x) * b.y - static_cast<double>(b.x) * a.y;
   }
   if (area == 0) return points;
   const double sign = area > 0 ? 1 : -1;
+  // Each edge as a line a x + b y + c, positive inside, in float: a point within float rounding
+  // of an edge is kept, which only costs the hull a few more points.
+  const int count = static_cast<int>(n);
+  float la[8], lb[8], lc[8];
+  for (int i = 0; i < count; ++i) {
+    const cv::Point2f& p = polygon[i];
+    const cv::Point2f& q = polygon[(i + 1) % n];
+    const double a = -(static_cast<double>(q.y) - p.y) * sign;
+    const double b = (static_cast<double>(q.x) - p.x) * sign;
+    la[i] = static_cast<float>(a);
+    lb[i] = static_cast<float>(b);
+    lc[i] = static_cast<float>(-(a * p.x + b * p.y));
+  }
+  // Safety margin for rounding: a thousandth of a millimetre times the scale of the terms.
+  float scale = 0;
+  for (int i = 0; i < count; ++i) scale = std::max(scale, std::fabs(la[i]) + std::fabs(lb[i]));
+  float reach = 0;
+  for (const cv::Point2f& p : polygon) reach = std::max(reach, std::fabs(p.x) + std::fabs(p.y));
+  const float margin = scale * (reach * 1e-5f + 1e-3f);
   std::vector<cv::Point2f> candidates;
   for (const cv::Point2f& p : points) {
-    if (!StrictlyInside(polygon, sign, p)) candidates.push_back(p);
+    float least = la[0] * p.x + lb[0] * p.y + lc[0];
+    for (int i = 1; i < count; ++i) least = std::min(least, la[i] * p.x + lb[i] * p.y + lc[i]);
+    if (least <= margin) candidates.push_back(p);
   }
   return candidates;
 }
@@ -170,11 +170,26 @@ FootprintResult MeasureFootprint(const dimcam::DepthFrame& depth,
   cv::drawContours(inside, outlines, 0, cv::Scalar(255), cv::FILLED, cv::LINE_8, cv::noArray(),
                    INT_MAX, -box.tl());
 
-  struct Pixel {
-    std::uint16_t col, row, value;
-  };
-  std::vector<Pixel> pixels;
-  pixels.reserve(static_cast<size_t>(box.area()));
+  // Rays through the columns and rows of the box (x/z and y/z): a lens without distortion
+  // separates them, and a table spares a division per pixel; otherwise each pixel is deprojected.
+  bool separable = true;
+  for (const float k : intrinsics.coeffs) separable = separable && k == 0;
+  std::vector<float> colRay;
+  std::vector<float> rowRay;
+  if (separable) {
+    colRay.resize(static_cast<size_t>(box.width));
+    rowRay.resize(static_cast<size_t>(box.height));
+    for (int c = 0; c < box.width; ++c) colRay[c] = (box.x + c - intrinsics.ppx) / intrinsics.fx;
+    for (int r = 0; r < box.height; ++r) rowRay[r] = (box.y + r - intrinsics.ppy) / intrinsics.fy;
+  }
+
+  // One pass over the box: each object pixel placed on the platform plane (mm), and the count of
+  // each depth value for the top face.
+  const float mmPerUnit = units * 1000.0f;
+  std::vector<cv::Point2f> points;
+  Extremes extremes;
+  points.reserve(static_cast<size_t>(box.area()));
+  std::vector<int> histogram(static_cast<size_t>(UINT16_MAX) + 1, 0);
   std::uint16_t nearest = UINT16_MAX;
   std::uint16_t farthest = 0;
   for (int r = 0; r < box.height; ++r) {
@@ -183,30 +198,34 @@ FootprintResult MeasureFootprint(const dimcam::DepthFrame& depth,
     const std::uint8_t* object = objectMask.ptr<std::uint8_t>(row) + box.x;
     const std::uint16_t* value = values + static_cast<size_t>(row) * stride + box.x;
     for (int c = 0; c < box.width; ++c) {
-      if (in[c] == 0 || object[c] == 0 || value[c] == 0) continue;
-      pixels.push_back(
-          {static_cast<std::uint16_t>(box.x + c), static_cast<std::uint16_t>(row), value[c]});
-      nearest = std::min(nearest, value[c]);
-      farthest = std::max(farthest, value[c]);
+      const std::uint16_t v = value[c];
+      if (in[c] == 0 || object[c] == 0 || v == 0) continue;
+      const float distanceMm = v * mmPerUnit;
+      if (separable) {
+        const float x = colRay[c] * distanceMm;
+        const float y = rowRay[r] * distanceMm;
+        extremes.Add(x, y, points.size());
+        points.emplace_back(x, y);
+      } else {
+        const float pixel[2] = {static_cast<float>(box.x + c), static_cast<float>(row)};
+        float point[3];
+        dimcam::DeprojectPixelToPoint(point, intrinsics, pixel, v * units);
+        extremes.Add(point[0] * 1000.0f, point[1] * 1000.0f, points.size());
+        points.emplace_back(point[0] * 1000.0f, point[1] * 1000.0f);
+      }
+      ++histogram[v];
+      nearest = std::min(nearest, v);
+      farthest = std::max(farthest, v);
     }
   }
-  if (pixels.empty()) return result;
+  if (points.empty()) return result;
 
-  std::vector<int> histogram(static_cast<size_t>(farthest - nearest) + 1, 0);
-  for (const Pixel& p : pixels) ++histogram[p.value - nearest];
+  const std::vector<int> depths(histogram.begin() + nearest, histogram.begin() + farthest + 1);
   const int window = static_cast<int>(std::lround(kFaceWindowM / units));
-  const double topMm = TopFaceDepth(histogram, nearest, window) * units * 1000.0;
+  const double topMm = TopFaceDepth(depths, nearest, window) * mmPerUnit;
   if (!(topMm > 0)) return result;
 
-  std::vector<cv::Point2f> points;
-  points.reserve(pixels.size());
-  for (const Pixel& p : pixels) {
-    const float pixel[2] = {static_cast<float>(p.col), static_cast<float>(p.row)};
-    float point[3];
-    dimcam::DeprojectPixelToPoint(point, intrinsics, pixel, p.value * units);
-    points.emplace_back(point[0] * 1000.0f, point[1] * 1000.0f);
-  }
-  cv::RotatedRect rect = cv::minAreaRect(HullCandidates(points));
+  cv::RotatedRect rect = cv::minAreaRect(HullCandidates(points, extremes));
 
   // Each point is the centre of a pixel, which covers a pixel's size at its depth, so the object
   // reaches beyond the outermost centres by up to a pixel in all. How far depends on how its
@@ -239,7 +258,7 @@ FootprintResult MeasureFootprint(const dimcam::DepthFrame& depth,
   result.z = static_cast<float>(platformMm - topMm);
   for (int i = 0; i < 4; ++i) result.outline[i] = Project(intrinsics, result.corners[i], topMm);
   result.center = Project(intrinsics, rect.center, topMm);
-  result.pixels = static_cast<int>(pixels.size());
+  result.pixels = static_cast<int>(points.size());
   result.found = true;
   return result;
 }
