@@ -5,6 +5,11 @@
 
 #include "core/Singleton.h"
 
+// How the vision module turns the chosen object into sizes: "contour" places the outline's
+// rectangle at the depth of its centre; "footprint" fits the rectangle to the object's points, each
+// placed in space at its own depth.
+enum class MeasuringMethod { Contour, Footprint };
+
 // What the configuration file says, plus the process-wide stop, power-off and automeasure switches.
 // The paths and offsets are written once by the entry point before any module thread starts.
 class CoreParams : public Singleton<CoreParams> {
@@ -25,6 +30,7 @@ class CoreParams : public Singleton<CoreParams> {
   std::string PhotoPath;
   float RegionOffsetX = 0;
   float RegionOffsetY = 0;
+  MeasuringMethod MeasureMethod = MeasuringMethod::Contour;
   std::atomic<bool> APPLICATION_STOP_REQUEST{false};
   std::atomic<bool> SHUTDOWN_REQUEST{false};
   std::atomic<bool> Automeasure{true};

@@ -3,15 +3,66 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <stdexcept>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <ostream>
 #include <sstream>
+#include <stdexcept>
 #include <toml.hpp>
 
 namespace core {
 namespace {
+
+// The text in double quotes with quotes, backslashes and control characters escaped, so that a
+// value from the file always stays on its one line of the log.
+std::string Quoted(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (byte < 0x20 || byte == 0x7f) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04X", byte);
+      quoted += escape;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+// The optional table "measurement": the key "method" chooses how boxes are measured. Anything it
+// cannot use is reported in one line and leaves the default, "contour"; it never stops the start.
+void ReadMeasuringMethod(const toml::value& data, CoreParams* params, std::ostream& out) {
+  params->MeasureMethod = MeasuringMethod::Contour;
+  if (!data.is_table() || data.as_table().count("measurement") == 0) return;
+  const toml::value& table = data.as_table().at("measurement");
+  if (!table.is_table()) {
+    out << "CORE: \"measurement\" is not a table, measuring method stays \"contour\"\n";
+    return;
+  }
+  if (table.as_table().count("method") == 0) return;
+  const toml::value& method = table.as_table().at("method");
+  if (!method.is_string()) {
+    out << "CORE: measurement.method is not a string, measuring method stays \"contour\"\n";
+    return;
+  }
+  const std::string& name = method.as_string().str;
+  if (name == "contour") return;
+  if (name == "footprint") {
+    params->MeasureMethod = MeasuringMethod::Footprint;
+    out << "CORE: Measuring method footprint\n";
+    return;
+  }
+  std::ostringstream line;
+  line << "CORE: Unknown measuring method " << Quoted(name)
+       << " in measurement.method (\"contour\" or \"footprint\"), measuring method stays "
+          "\"contour\"\n";
+  out << line.str();
+}
 
 bool ReadDocument(const toml::value& data, CoreParams* params, Configuration* configuration,
                   std::ostream& out) {
@@ -47,6 +98,7 @@ bool ReadDocument(const toml::value& data, CoreParams* params, Configuration* co
   } catch (...) {
     out << "CORE: Region Offset not found in toml file, use default!\n";
   }
+  ReadMeasuringMethod(data, params, out);
   return true;
 }
 

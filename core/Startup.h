@@ -14,7 +14,8 @@ inline constexpr const char* kConfigFilePath = "./configs/appconfig.toml";
 
 // Reads the "jsonfiler" table: the nine paths into params (one guarded step: false after printing
 // "CORE: Failed to parse toml file!"), then the optional region offset (a second guarded step that
-// never fails the start-up) into params and configuration.
+// never fails the start-up) into params and configuration, then the optional table "measurement"
+// (params->MeasureMethod; anything unusable is reported in one line and leaves "contour").
 bool ReadConfiguration(const std::string& path, CoreParams* params, Configuration* configuration,
                        std::ostream& out);
 // The same from text already in memory (used by the tests and the fuzzer).

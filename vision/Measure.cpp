@@ -1,6 +1,7 @@
 // Box measurement: the largest outline within the area window inside the measuring region, its
 // minimum-area rectangle, the corners placed in space at the depth of the rectangle's centre, and
 // the height from the calibrated platform distance.
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "vision/DebugWindows.h"
+#include "vision/Footprint.h"
 #include "vision/Vision.h"
 
 namespace visionmod {
@@ -70,6 +72,7 @@ bool Vision::Measure(dimcam::DepthFrame depth, dimcam::VideoFrame color, bool de
   const double fowH = params.FOW_HEIGHT;
   const int offsetX = params.REGION_OFFSET_X;
   const int offsetY = params.REGION_OFFSET_Y;
+  const bool footprint = coreParams->MeasureMethod == MeasuringMethod::Footprint;
   auto mask = [&](cv::Mat picture) {
     return MaskRegion(regionW, regionH, picture, distance, fowW, fowH, offsetX, offsetY);
   };
@@ -164,46 +167,64 @@ bool Vision::Measure(dimcam::DepthFrame depth, dimcam::VideoFrame color, bool de
       }
     }
 
-    // The depth of the top face is read at the rectangle's centre pixel. A centre beyond the
-    // picture (possible for a rectangle around an outline cut at the image edge) has no depth.
-    const cv::Point2f center = GetMiddlePoint(points[0], points[2]);
-    float d = 0;
-    if (center.x > -1 && center.x < depth.get_width() && center.y > -1 &&
-        center.y < depth.get_height()) {
-      d = depth.get_distance(static_cast<int>(center.x), static_cast<int>(center.y));
-    }
+    // What is drawn: the outline's rectangle, or with the footprint method the fitted rectangle
+    // seen at the top face.
+    cv::Point2f drawn[4] = {points[0], points[1], points[2], points[3]};
+    cv::Point2f center;
+    if (footprint) {
+      const FootprintResult f =
+          MeasureFootprint(depth, inrist, image, contours[maxAreaContourId], params.MAX_DEPTH);
+      center = GetMiddlePoint(points[0], points[2]);
+      if (f.found) {
+        measurement->x = f.x;
+        measurement->y = f.y;
+        measurement->z = f.z;
+        std::copy(f.outline, f.outline + 4, drawn);
+        center = f.center;
+      }
+    } else {
+      // The depth of the top face is read at the rectangle's centre pixel. A centre beyond the
+      // picture (possible for a rectangle around an outline cut at the image edge) has no depth.
+      center = GetMiddlePoint(points[0], points[2]);
+      float d = 0;
+      if (center.x > -1 && center.x < depth.get_width() && center.y > -1 &&
+          center.y < depth.get_height()) {
+        d = depth.get_distance(static_cast<int>(center.x), static_cast<int>(center.y));
+      }
 
-    cv::Point2f correctPoints[4];
-    for (int i = 0; i < 4; ++i) {
-      const float pixel[2] = {points[i].x, points[i].y};
-      float point[3];
-      dimcam::DeprojectPixelToPoint(point, inrist, pixel, d);
-      correctPoints[i] = cv::Point2f(point[0], point[1]);
+      cv::Point2f correctPoints[4];
+      for (int i = 0; i < 4; ++i) {
+        const float pixel[2] = {points[i].x, points[i].y};
+        float point[3];
+        dimcam::DeprojectPixelToPoint(point, inrist, pixel, d);
+        correctPoints[i] = cv::Point2f(point[0], point[1]);
+      }
+      auto sideMm = [&](int from, int to) {
+        const float dx = correctPoints[to].x - correctPoints[from].x;
+        const float dy = correctPoints[to].y - correctPoints[from].y;
+        const double squared = static_cast<double>(dx) * dx + static_cast<double>(dy) * dy;
+        return static_cast<float>(std::sqrt(squared) * 1000.0);
+      };
+      measurement->x = sideMm(1, 2);
+      measurement->y = sideMm(2, 3);
+
+      const float centerPixel[2] = {center.x, center.y};
+      float centerPoint[3];
+      dimcam::DeprojectPixelToPoint(centerPoint, inrist, centerPixel, d);
+      // Without depth at the centre nothing of the box is known: x and y come out 0, and so does z
+      // rather than the full platform distance, so that all three are reported empty.
+      measurement->z =
+          d > 0 ? static_cast<float>(params.MAX_DEPTH - centerPoint[2] * 1000.0f) : 0.0f;
     }
-    auto sideMm = [&](int from, int to) {
-      const float dx = correctPoints[to].x - correctPoints[from].x;
-      const float dy = correctPoints[to].y - correctPoints[from].y;
-      const double squared = static_cast<double>(dx) * dx + static_cast<double>(dy) * dy;
-      return static_cast<float>(std::sqrt(squared) * 1000.0);
-    };
     t.contoursMs += MsSince(start);
 
     start = Clock::now();
     const cv::Scalar outline = Red(colorRgb);
     const cv::Scalar outlineDepth = Red(depthRgb);
     for (int j = 0; j < 4; ++j) {
-      cv::line(boxImage, points[j], points[(j + 1) % 4], outline, 3, cv::LINE_AA, 0);
-      cv::line(boxImageDepth, points[j], points[(j + 1) % 4], outlineDepth, 3, cv::LINE_AA, 0);
-      if (j == 1) measurement->x = sideMm(1, 2);
-      if (j == 2) measurement->y = sideMm(2, 3);
+      cv::line(boxImage, drawn[j], drawn[(j + 1) % 4], outline, 3, cv::LINE_AA, 0);
+      cv::line(boxImageDepth, drawn[j], drawn[(j + 1) % 4], outlineDepth, 3, cv::LINE_AA, 0);
     }
-
-    const float centerPixel[2] = {center.x, center.y};
-    float centerPoint[3];
-    dimcam::DeprojectPixelToPoint(centerPoint, inrist, centerPixel, d);
-    // Without depth at the centre nothing of the box is known: x and y come out 0, and so does z
-    // rather than the full platform distance, so that all three are reported empty.
-    measurement->z = d > 0 ? static_cast<float>(params.MAX_DEPTH - centerPoint[2] * 1000.0f) : 0.0f;
 
     if (params.DRAW_SIZE) {
       const float sizes[3] = {measurement->x, measurement->y, measurement->z};

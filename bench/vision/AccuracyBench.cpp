@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/vision/BenchScenes.h"
+#include "core/CoreParams.h"
 #include "core/Measurement.h"
 #include "vision/Vision.h"
 
@@ -40,9 +41,11 @@ struct Method {
   std::function<Result(const visionbench::FramePair&)> measure;
 };
 
-// The station's own measurement, as the frame loop calls it (without pictures), with the smaller
-// side first as the command server reports it.
-Result MeasureAsStation(visionmod::Vision& vision, const visionbench::FramePair& frames) {
+// The station's own measurement with the given method, as the frame loop calls it (without
+// pictures), with the smaller side first as the command server reports it.
+Result MeasureAsStation(visionmod::Vision& vision, MeasuringMethod method,
+                        const visionbench::FramePair& frames) {
+  CoreParams::getInstance()->MeasureMethod = method;
   Measurement* m = Measurement::getInstance();
   std::ostringstream ignored;
   std::streambuf* previous = std::cout.rdbuf(ignored.rdbuf());  // the console lines are not wanted
@@ -58,10 +61,13 @@ Result MeasureAsStation(visionmod::Vision& vision, const visionbench::FramePair&
 }
 
 std::vector<Method> Methods(visionmod::Vision& vision) {
-  return {
-      {"station",
-       [&vision](const visionbench::FramePair& f) { return MeasureAsStation(vision, f); }},
+  auto with = [&vision](MeasuringMethod method) {
+    return [&vision, method](const visionbench::FramePair& f) {
+      return MeasureAsStation(vision, method, f);
+    };
   };
+  return {{"contour", with(MeasuringMethod::Contour)},
+          {"footprint", with(MeasuringMethod::Footprint)}};
 }
 
 struct Case {
@@ -204,16 +210,17 @@ int main(int argc, char** argv) {
         << " mm; errors in mm (measured - truth) over results neither empty nor flagged;\n"
         << "X = shorter side, Y = longer side, Z = height.\n\n";
   char line[256];
-  std::snprintf(line, sizeof line, "%-8s %-26s %4s %7s %8s %7s %8s %7s %8s %6s %8s\n", "method",
+  std::snprintf(line, sizeof line, "%-9s %-26s %4s %7s %8s %7s %8s %7s %8s %6s %8s\n", "method",
                 "group", "n", "med X", "worst X", "med Y", "worst Y", "med Z", "worst Z", "empty",
                 "flagged");
   table << line;
   std::ostringstream csv;
   csv << "method,group,n,median_x,worst_x,median_y,worst_y,median_z,worst_z,empty,flagged\n";
-  for (const Method& method : methods) {
-    for (const std::string& group : groupOrder) {
+  // The methods one under the other within each group, so that they compare line by line.
+  for (const std::string& group : groupOrder) {
+    for (const Method& method : methods) {
       const Errors& e = stats[method.name][group];
-      std::snprintf(line, sizeof line, "%-8s %-26s %4d %7s %8s %7s %8s %7s %8s %6d %8d\n",
+      std::snprintf(line, sizeof line, "%-9s %-26s %4d %7s %8s %7s %8s %7s %8s %6d %8d\n",
                     method.name.c_str(), group.c_str(), e.count, Fixed(Median(e.x)).c_str(),
                     Fixed(Worst(e.x)).c_str(), Fixed(Median(e.y)).c_str(),
                     Fixed(Worst(e.y)).c_str(), Fixed(Median(e.z)).c_str(),
@@ -223,6 +230,28 @@ int main(int argc, char** argv) {
           << Worst(e.x) << "," << Median(e.y) << "," << Worst(e.y) << "," << Median(e.z) << ","
           << Worst(e.z) << "," << e.empty << "," << e.flagged << "\n";
     }
+  }
+
+  // Side by side: the worst error of each method per group.
+  table << "\nWorst error per group, side by side (X / Y / Z, mm):\n";
+  std::string header = "group                     ";
+  for (const Method& method : methods) {
+    char cell[64];
+    std::snprintf(cell, sizeof cell, " %22s", method.name.c_str());
+    header += cell;
+  }
+  table << header << "\n";
+  for (const std::string& group : groupOrder) {
+    std::string row = group;
+    row.resize(26, ' ');
+    for (const Method& method : methods) {
+      const Errors& e = stats[method.name][group];
+      char cell[64];
+      std::snprintf(cell, sizeof cell, " %6s / %5s / %5s", Fixed(Worst(e.x)).c_str(),
+                    Fixed(Worst(e.y)).c_str(), Fixed(Worst(e.z)).c_str());
+      row += cell;
+    }
+    table << row << "\n";
   }
   std::cout << table.str() << "\n" << csv.str();
   if (perScene) std::cout << "\n" << sceneCsv.str();

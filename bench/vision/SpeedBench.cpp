@@ -1,5 +1,6 @@
 // Time per Measure on a 1280 x 720 frame pair, split into its phases, with and without the
-// snapshot writes, and the peak memory of the process. Prints a table and a CSV.
+// snapshot writes, the footprint method beside the contour method, and the peak memory of the
+// process. Prints a table and a CSV.
 //
 //   vision_speed_bench [repetitions]     (default 60)
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "bench/vision/BenchScenes.h"
+#include "core/CoreParams.h"
 #include "vision/Vision.h"
 
 namespace {
@@ -53,11 +55,16 @@ int main(int argc, char** argv) {
 
   Series colorize{"colorize", {}}, mask{"mask + gray", {}}, contours{"contours + rectangle", {}},
       draw{"drawing", {}}, measure{"measure (no pictures)", {}}, total{"Measure call", {}},
-      snapshots{"snapshot writes", {}}, withPictures{"Measure call with pictures", {}};
+      snapshots{"snapshot writes", {}}, withPictures{"Measure call with pictures", {}},
+      fpContours{"footprint: contours + fit", {}}, fpTotal{"footprint: Measure call", {}};
   std::ostringstream ignored;
   std::streambuf* console = std::cout.rdbuf(ignored.rdbuf());  // Measure's own lines
-  for (int pass = 0; pass < 2; ++pass) {
+  // Passes: contour method without and with pictures, then the footprint method without.
+  for (int pass = 0; pass < 3; ++pass) {
     const bool printImage = pass == 1;
+    const bool footprint = pass == 2;
+    CoreParams::getInstance()->MeasureMethod =
+        footprint ? MeasuringMethod::Footprint : MeasuringMethod::Contour;
     const int n = printImage ? std::max(1, repetitions / 3) : repetitions;
     for (int i = -2; i < n; ++i) {  // two warm-up calls
       timings = visionmod::MeasureTimings();
@@ -67,7 +74,10 @@ int main(int argc, char** argv) {
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
               .count();
       if (i < 0) continue;
-      if (printImage) {
+      if (footprint) {
+        fpContours.ms.push_back(timings.contoursMs);
+        fpTotal.ms.push_back(ms);
+      } else if (printImage) {
         snapshots.ms.push_back(timings.snapshotsMs);
         withPictures.ms.push_back(ms);
       } else {
@@ -94,14 +104,19 @@ int main(int argc, char** argv) {
   std::snprintf(line, sizeof line, "%-28s %9s %9s %9s\n", "phase", "median", "p90", "max");
   table << line;
   csv << "phase,median_ms,p90_ms,max_ms\n";
-  for (const Series* s :
-       {&colorize, &mask, &contours, &draw, &measure, &total, &snapshots, &withPictures}) {
+  for (const Series* s : {&colorize, &mask, &contours, &draw, &measure, &total, &snapshots,
+                          &withPictures, &fpContours, &fpTotal}) {
     std::snprintf(line, sizeof line, "%-28s %9.2f %9.2f %9.2f\n", s->name, Percentile(s->ms, 0.5),
                   Percentile(s->ms, 0.9), Percentile(s->ms, 1.0));
     table << line;
     csv << s->name << "," << Percentile(s->ms, 0.5) << "," << Percentile(s->ms, 0.9) << ","
         << Percentile(s->ms, 1.0) << "\n";
   }
+  std::snprintf(line, sizeof line, "\nfootprint / contour, median Measure call: %.2f\n",
+                Percentile(fpTotal.ms, 0.5) / Percentile(total.ms, 0.5));
+  table << line;
+  csv << "footprint_over_contour," << Percentile(fpTotal.ms, 0.5) / Percentile(total.ms, 0.5)
+      << ",,\n";
   std::snprintf(line, sizeof line, "\npeak resident memory: %.1f MiB\n\n",
                 visionbench::PeakRssMiB());
   table << line;

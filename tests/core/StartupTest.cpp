@@ -87,8 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                    std::string(" '\xff\xff\xff\xff\xff\xff\xff\xff'\0o", 13)},
         // Found by fuzzing: deep nesting overflowed the TOML reader's stack.
         BrokenFile{"DeeplyNestedArrays", std::string(kPaths) + "x = " + std::string(100000, '[')},
-        BrokenFile{"InvalidUtf8InValue",
-                   Without("PhotoPath") + "PhotoPath = \"\xc3\x28\"\n"}),
+        BrokenFile{"InvalidUtf8InValue", Without("PhotoPath") + "PhotoPath = \"\xc3\x28\"\n"}),
     [](const ::testing::TestParamInfo<BrokenFile>& i) { return i.param.name; });
 
 struct OffsetCase {
@@ -113,27 +112,121 @@ const std::string kNotFound = "CORE: Region Offset not found in toml file, use d
 INSTANTIATE_TEST_SUITE_P(
     Cases, RegionOffset,
     ::testing::Values(
-        OffsetCase{"Fractions", "RegionOffsetX = \"12.9\"\nRegionOffsetY = \"-3.7\"\n",
-                   "CORE: 22Region Offset found X=12.9 Y=-3.7\n", {12, -3}},
-        OffsetCase{"TrailingText", "RegionOffsetX = \"15px\"\nRegionOffsetY = \" 2\"\n",
-                   "CORE: 22Region Offset found X=15 Y=2\n", {15, 2}},
-        OffsetCase{"Exponent", "RegionOffsetX = \"1e3\"\nRegionOffsetY = \"0\"\n",
-                   "CORE: 22Region Offset found X=1000 Y=0\n", {1000, 0}},
-        OffsetCase{"OutOfRange", "RegionOffsetX = \"20000\"\nRegionOffsetY = \"0\"\n",
-                   "CORE: 22Region Offset found X=20000 Y=0\n", {0, 40}},
-        OffsetCase{"NotFinite", "RegionOffsetX = \"nan\"\nRegionOffsetY = \"inf\"\n",
-                   "CORE: 22Region Offset found X=nan Y=inf\n", {0, 40}},
-        OffsetCase{"TooLargeForInt", "RegionOffsetX = \"1e30\"\nRegionOffsetY = \"1\"\n",
-                   "CORE: 22Region Offset found X=1e+30 Y=1\n", {0, 40}},
-        OffsetCase{"OutOfFloatRange", "RegionOffsetX = \"1e39\"\nRegionOffsetY = \"1\"\n",
-                   kNotFound, {0, 40}},
-        OffsetCase{"IntegerNotString", "RegionOffsetX = 12\nRegionOffsetY = \"3\"\n", kNotFound,
+        OffsetCase{"Fractions",
+                   "RegionOffsetX = \"12.9\"\nRegionOffsetY = \"-3.7\"\n",
+                   "CORE: 22Region Offset found X=12.9 Y=-3.7\n",
+                   {12, -3}},
+        OffsetCase{"TrailingText",
+                   "RegionOffsetX = \"15px\"\nRegionOffsetY = \" 2\"\n",
+                   "CORE: 22Region Offset found X=15 Y=2\n",
+                   {15, 2}},
+        OffsetCase{"Exponent",
+                   "RegionOffsetX = \"1e3\"\nRegionOffsetY = \"0\"\n",
+                   "CORE: 22Region Offset found X=1000 Y=0\n",
+                   {1000, 0}},
+        OffsetCase{"OutOfRange",
+                   "RegionOffsetX = \"20000\"\nRegionOffsetY = \"0\"\n",
+                   "CORE: 22Region Offset found X=20000 Y=0\n",
                    {0, 40}},
-        OffsetCase{"NoNumber", "RegionOffsetX = \"px15\"\nRegionOffsetY = \"3\"\n", kNotFound,
+        OffsetCase{"NotFinite",
+                   "RegionOffsetX = \"nan\"\nRegionOffsetY = \"inf\"\n",
+                   "CORE: 22Region Offset found X=nan Y=inf\n",
                    {0, 40}},
+        OffsetCase{"TooLargeForInt",
+                   "RegionOffsetX = \"1e30\"\nRegionOffsetY = \"1\"\n",
+                   "CORE: 22Region Offset found X=1e+30 Y=1\n",
+                   {0, 40}},
+        OffsetCase{"OutOfFloatRange",
+                   "RegionOffsetX = \"1e39\"\nRegionOffsetY = \"1\"\n",
+                   kNotFound,
+                   {0, 40}},
+        OffsetCase{
+            "IntegerNotString", "RegionOffsetX = 12\nRegionOffsetY = \"3\"\n", kNotFound, {0, 40}},
+        OffsetCase{
+            "NoNumber", "RegionOffsetX = \"px15\"\nRegionOffsetY = \"3\"\n", kNotFound, {0, 40}},
         OffsetCase{"OnlyX", "RegionOffsetX = \"5\"\n", kNotFound, {0, 40}},
         OffsetCase{"Absent", "", kNotFound, {0, 40}}),
     [](const ::testing::TestParamInfo<OffsetCase>& i) { return i.param.name; });
+
+struct MethodCase {
+  const char* name;
+  std::string top;      // before the "jsonfiler" table
+  std::string tables;   // appended after the "jsonfiler" table
+  std::string printed;  // what follows the region offset line
+  MeasuringMethod method;
+};
+void PrintTo(const MethodCase& c, std::ostream* os) { *os << c.name; }
+
+class MeasuringMethodReading : public StartupReading,
+                               public ::testing::WithParamInterface<MethodCase> {};
+
+// The table is optional and can never stop the start: whatever it holds, the paths are read and
+// the station starts, with "contour" unless "footprint" is asked for by name.
+TEST_P(MeasuringMethodReading, ChoosesTheMethodOrKeepsContour) {
+  CoreParams* p = CoreParams::getInstance();
+  // The opposite of what is expected, so that the reading has to set it.
+  p->MeasureMethod = GetParam().method == MeasuringMethod::Contour ? MeasuringMethod::Footprint
+                                                                   : MeasuringMethod::Contour;
+  bool ok = false;
+  const std::string text = GetParam().top + kPaths +
+                           "RegionOffsetX = \"0\"\nRegionOffsetY = \"40\"\n" + GetParam().tables;
+  EXPECT_EQ(Read(text, &ok), "CORE: 22Region Offset found X=0 Y=40\n" + GetParam().printed);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(p->MeasureMethod, GetParam().method);
+  EXPECT_EQ(p->PhotoPath, "ph");
+  p->MeasureMethod = MeasuringMethod::Contour;
+}
+
+const std::string kStaysContour = "measuring method stays \"contour\"\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MeasuringMethodReading,
+    ::testing::Values(
+        MethodCase{"TableAbsent", "", "", "", MeasuringMethod::Contour},
+        MethodCase{"Contour", "", "[measurement]\nmethod = \"contour\"\n", "",
+                   MeasuringMethod::Contour},
+        MethodCase{"Footprint", "", "[measurement]\nmethod = \"footprint\"\n",
+                   "CORE: Measuring method footprint\n", MeasuringMethod::Footprint},
+        MethodCase{"FootprintAmongOtherTables", "",
+                   "[other]\na = 1\n[measurement]\n# comment\nmethod = 'footprint' # literal\n",
+                   "CORE: Measuring method footprint\n", MeasuringMethod::Footprint},
+        MethodCase{"TableWithoutMethod", "", "[measurement]\nother = 1\n", "",
+                   MeasuringMethod::Contour},
+        MethodCase{"UnknownValue", "", "[measurement]\nmethod = \"Footprint\"\n",
+                   "CORE: Unknown measuring method \"Footprint\" in measurement.method "
+                   "(\"contour\" or \"footprint\"), " +
+                       kStaysContour,
+                   MeasuringMethod::Contour},
+        MethodCase{
+            "UnknownValueWithControlCharacters", "",
+            "[measurement]\nmethod = \"foot\\nprint\\u001b\"\n",
+            "CORE: Unknown measuring method \"foot\\u000Aprint\\u001B\" in measurement.method "
+            "(\"contour\" or \"footprint\"), " +
+                kStaysContour,
+            MeasuringMethod::Contour},
+        MethodCase{"EmptyValue", "", "[measurement]\nmethod = \"\"\n",
+                   "CORE: Unknown measuring method \"\" in measurement.method "
+                   "(\"contour\" or \"footprint\"), " +
+                       kStaysContour,
+                   MeasuringMethod::Contour},
+        MethodCase{"NotAString", "", "[measurement]\nmethod = 2\n",
+                   "CORE: measurement.method is not a string, " + kStaysContour,
+                   MeasuringMethod::Contour},
+        MethodCase{"ArrayOfNames", "", "[measurement]\nmethod = [\"footprint\"]\n",
+                   "CORE: measurement.method is not a string, " + kStaysContour,
+                   MeasuringMethod::Contour},
+        MethodCase{"NotATable", "measurement = \"footprint\"\n", "",
+                   "CORE: \"measurement\" is not a table, " + kStaysContour,
+                   MeasuringMethod::Contour}),
+    [](const ::testing::TestParamInfo<MethodCase>& i) { return i.param.name; });
+
+TEST_F(StartupReading, BrokenPathsFailWhateverTheMethod) {
+  CoreParams::getInstance()->MeasureMethod = MeasuringMethod::Contour;
+  bool ok = true;
+  EXPECT_EQ(Read(Without("PhotoPath") + "[measurement]\nmethod = \"footprint\"\n", &ok),
+            "CORE: Failed to parse toml file!\n");
+  EXPECT_FALSE(ok);
+}
 
 struct TextCase {
   const char* name;
@@ -189,8 +282,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CommandLine, EchoesEveryWordAndInterpretsModes) {
   CoreParams* p = CoreParams::getInstance();
   p->Automeasure = true;
-  const char* argv[] = {"./dimcore", "disable_automeasure", "Disable_Lidar", "disable_lidar",
-                        "disable_scales", "disable_lidar"};
+  const char* argv[] = {"./dimcore",     "disable_automeasure", "Disable_Lidar",
+                        "disable_lidar", "disable_scales",      "disable_lidar"};
   std::ostringstream out;
   const core::CommandLine words = core::ParseCommandLine(6, argv, p, out);
   EXPECT_EQ(out.str(),
