@@ -35,7 +35,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The libraries we link pull in others (OpenCV's codecs, TBB, ...): let the linker find those in
 # the arm64 folder without putting them on the command line.
-foreach(dir lib/aarch64-linux-gnu usr/lib/aarch64-linux-gnu)
+foreach(dir lib/aarch64-linux-gnu usr/lib/aarch64-linux-gnu usr/lib)
   string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,-rpath-link,${DIMCORE_ARM64_ROOT}/${dir}")
   string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -Wl,-rpath-link,${DIMCORE_ARM64_ROOT}/${dir}")
 endforeach()

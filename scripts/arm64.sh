@@ -81,6 +81,14 @@ if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "${arm64_packages[*]}" ]; then
   echo "${arm64_packages[*]}" >"$stamp"
 fi
 
+# What the packages' maintainer scripts would have done: BLAS and LAPACK are reached through the
+# alternatives system, whose links unpacking does not make.
+for lib in "$root"/usr/lib/aarch64-linux-gnu/{blas,lapack}/lib*.so.3; do
+  [ -e "$lib" ] || continue
+  link="$root/usr/lib/aarch64-linux-gnu/$(basename "$lib")"
+  [ -e "$link" ] || ln -s "$(basename "$(dirname "$lib")")/$(basename "$lib")" "$link"
+done
+
 step "configuring $build"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" \
   -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-aarch64.cmake" -DDIMCORE_ARM64_ROOT="$root" \
@@ -96,6 +104,8 @@ fi
 # start the station binary themselves and take the same emulator from this variable.
 qemu=$(command -v qemu-aarch64)
 export DIMCORE_TEST_EMULATOR="$qemu -L $root"
+# Emulated code runs several times slower: the tests' deadlines stretch accordingly.
+export DIMCORE_TEST_TIME_SCALE=${DIMCORE_TEST_TIME_SCALE:-6}
 export DIMCORE_POWEROFF_COMMAND=${DIMCORE_POWEROFF_COMMAND:-"echo power-off suppressed by the test run"}
 step "testing under emulation"
 (cd "$build" && ctest --output-on-failure --timeout 900 -j "$(nproc)" "$@")

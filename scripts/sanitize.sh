@@ -30,6 +30,7 @@ for kind in "${kinds[@]}"; do
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$here/tests/sanitizers/tsan.supp"
     # Instrumented code runs several times slower: allow the tests more time, fewer at once.
+    export DIMCORE_TEST_TIME_SCALE=${DIMCORE_TEST_TIME_SCALE:-4}
     ctest --output-on-failure --timeout 900 -j 2 -LE "nosan"
   )
 done

@@ -17,9 +17,18 @@ extern char** environ;
 
 namespace testsupport {
 
+std::chrono::milliseconds Scaled(std::chrono::milliseconds timeout) {
+  static const double factor = [] {
+    const char* text = std::getenv("DIMCORE_TEST_TIME_SCALE");
+    const double value = text != nullptr ? std::atof(text) : 1.0;
+    return value >= 1.0 ? value : 1.0;
+  }();
+  return std::chrono::milliseconds(static_cast<long long>(timeout.count() * factor));
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
                std::chrono::milliseconds step) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const auto deadline = std::chrono::steady_clock::now() + Scaled(timeout);
   while (true) {
     if (condition()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return condition();
@@ -161,7 +170,7 @@ std::string StationProcess::Stderr() {
 bool StationProcess::WaitForText(const std::string& needle, size_t count, bool fromStdout,
                                  std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] {
+  return changed_.wait_for(lock, Scaled(timeout), [&] {
     return CountOccurrences(fromStdout ? out_ : err_, needle) >= count;
   });
 }

@@ -17,6 +17,10 @@ namespace testsupport {
 
 using namespace std::chrono_literals;
 
+// A deadline stretched by DIMCORE_TEST_TIME_SCALE (a factor of at least 1), for slow runs: tests
+// under emulation or sanitizers. Every wait of the test support goes through it.
+std::chrono::milliseconds Scaled(std::chrono::milliseconds timeout);
+
 // Polls a condition until it holds or the deadline passes (no fixed sleeps in tests).
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
                std::chrono::milliseconds step = 10ms);

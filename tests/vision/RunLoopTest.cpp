@@ -116,7 +116,7 @@ class RunLoop : public ::testing::Test {
     result = std::async(std::launch::async, [this] { return vision->Run(false); });
   }
   bool Ended(std::chrono::milliseconds timeout = 10s) {
-    return result.wait_for(timeout) == std::future_status::ready;
+    return result.wait_for(testsupport::Scaled(timeout)) == std::future_status::ready;
   }
   // Stops the loop (when still running) and collects its output and result.
   int Stop() {
