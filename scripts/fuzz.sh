@@ -32,7 +32,7 @@ for target in "${targets[@]}"; do
   # A crashing input is kept in build-fuzz/artifacts/; run the target on it to reproduce.
   if (cd "$work" && "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$artifacts/$target-" "$work" >"$log" 2>&1); then
-    grep -E '^#[0-9]+ +DONE|^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log"
+    grep -E '^#[0-9]+[[:space:]]+DONE|^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log"
     rm -rf "$work"
   else
     tail -n 60 "$log"
