@@ -114,9 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   json request;
   try {
     request = servermod::ParseRequest(bytes);
-  } catch (const json::parse_error&) {
+  } catch (const json::exception&) {
+    // Not JSON, or a number beyond a double (out_of_range): refused like any unreadable request.
     if (bytes.size() > servermod::kMaxRequestBytes) Fail("an oversized request was parsed");
-    return 0;  // refused: not JSON
+    return 0;
   } catch (const std::length_error&) {
     if (bytes.size() <= servermod::kMaxRequestBytes) Fail("a request within the limit refused");
     return 0;  // refused: too large

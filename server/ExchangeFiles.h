@@ -17,7 +17,8 @@ inline constexpr std::size_t kMaxRequestBytes = 1024 * 1024;
 std::string DocumentLine(const nlohmann::json& doc);
 
 // Parses request bytes: exactly one JSON value, whitespace around it allowed, no comments. Throws
-// the library's parse_error, or std::length_error when the bytes exceed kMaxRequestBytes.
+// the library's parse_error (or its out_of_range for a number beyond a double), or
+// std::length_error when the bytes exceed kMaxRequestBytes.
 nlohmann::json ParseRequest(std::string_view bytes);
 
 // An exchange file opened for reading, closed when the object goes. Only regular files count:

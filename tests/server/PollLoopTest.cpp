@@ -120,6 +120,18 @@ TEST_F(ServerFixture, ResponseThatCannotBeWrittenIsNeverPublishedHalf) {
   EXPECT_EQ(ReadFile(server.TX), kPingResponse);
 }
 
+// A number too large for a double fails the parse with the library's out_of_range (found by the
+// request fuzzer): the request is dropped like any unreadable one, without a response.
+TEST_F(ServerFixture, NumberBeyondADoubleIsAnUnreadableRequest) {
+  WriteRequest("{\"COMMAND\":\"PING\",\"X\":1e400}");
+  EXPECT_EQ(server.PollCycle(), ServerJson::CycleEnd::RequestFailed);
+  EXPECT_EQ(out.str(), "ServerJson: " + server.RX +
+                           " file exists.\nError occurred: [json.exception.out_of_range.406] "
+                           "number overflow parsing '1e400'\n");
+  EXPECT_FALSE(FileExists(server.RX));
+  EXPECT_FALSE(FileExists(server.TX));
+}
+
 TEST_F(ServerFixture, ApplicationStopEndsTheLoopWithoutResponse) {
   params->Automeasure = true;
   WriteRequest("{\"COMMAND\":\"APPLICATION_STOP\"}");
