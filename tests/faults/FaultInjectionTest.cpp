@@ -286,6 +286,9 @@ void ExchangeFolderMissing(Rig& rig) {
 void ExchangeFolderReadOnly(Rig& rig) {
   const std::string folder = rig.run.file("exchange");
   REQUIRE_MOUNT(rig.MountTmpfs(folder, "1m"));
+  // Only the exchange files are on the read-only file system, not the pictures.
+  rig.Configure(
+      {{"MockPngFile2", rig.run.file("mock2.png")}, {"PhotoPath", rig.run.file("photo.png")}});
   WriteFile(rig.run.request(), R"({"COMMAND":"PING"})");
   REQUIRE_MOUNT(rig.RemountReadOnly(folder));
   rig.Start(kQuiet);
