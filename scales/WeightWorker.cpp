@@ -73,6 +73,9 @@ void WeightWorker::work() {
       setZero();
       usleep(kPauseMicroseconds);
     }
+    // Bytes still waiting belong to no request of ours (noise, a late or over-long answer): read
+    // together with the next answer they would shift every frame from then on.
+    RS232_flushRX(comPortNumber);
     RS232_SendByte(comPortNumber, kWeightRequest);
     usleep(kPauseMicroseconds);
     unsigned char answer[WeightningData::kFrameSize] = {0, 0, 0, 0, 0};

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -77,13 +76,33 @@ bool CanOpenForReading(const std::string& path) {
   return true;
 }
 
-int PublishThroughRename(const std::string& temp, const std::string& path,
-                         const std::string& line) {
-  std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-  out << line;
-  out.flush();
-  if (std::rename(temp.c_str(), path.c_str()) != 0) return errno;
-  return 0;
+Publication PublishThroughRename(const std::string& temp, const std::string& path,
+                                 const std::string& line) {
+  Publication result;
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    size_t written = 0;
+    while (written < line.size()) {
+      const ssize_t n = write(fd, line.data() + written, line.size() - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        result.writeError = n < 0 ? errno : EIO;
+        break;
+      }
+      written += static_cast<size_t>(n);
+    }
+    if (result.writeError != 0) {
+      // Only a regular file is ours to remove (the path may name a device or a link to one).
+      struct stat info {};
+      const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+      close(fd);
+      if (regular) unlink(temp.c_str());
+      return result;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) result.renameError = errno;
+  if (fd >= 0) close(fd);
+  return result;
 }
 
 }  // namespace servermod

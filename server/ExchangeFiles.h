@@ -17,7 +17,8 @@ inline constexpr std::size_t kMaxRequestBytes = 1024 * 1024;
 std::string DocumentLine(const nlohmann::json& doc);
 
 // Parses request bytes: exactly one JSON value, whitespace around it allowed, no comments. Throws
-// the library's parse_error, or std::length_error when the bytes exceed kMaxRequestBytes.
+// the library's parse_error (or its out_of_range for a number beyond a double), or
+// std::length_error when the bytes exceed kMaxRequestBytes.
 nlohmann::json ParseRequest(std::string_view bytes);
 
 // An exchange file opened for reading, closed when the object goes. Only regular files count:
@@ -41,9 +42,18 @@ class OpenedFile {
 // True when the file at path can be opened for reading now.
 bool CanOpenForReading(const std::string& path);
 
-// Writes the document line to temp (truncating), then renames temp onto path while the stream is
-// still open. Returns 0 on success, else the errno of the failed rename. Opening and writing are
-// not checked separately: a temp that cannot be written makes the rename fail.
-int PublishThroughRename(const std::string& temp, const std::string& path, const std::string& line);
+// How a publication through a temporary file and a rename went.
+struct Publication {
+  // The temporary file was created but its content could not be written whole (a full disk): it
+  // was removed and nothing was renamed, so a reader never finds a truncated document.
+  int writeError = 0;
+  // The rename failed (a missing or read-only folder, another file system): errno of the rename.
+  int renameError = 0;
+};
+
+// Writes the document line to temp (truncating), then renames temp onto path while the file is
+// still open. A temp that cannot be opened at all is not checked separately: the rename then fails.
+Publication PublishThroughRename(const std::string& temp, const std::string& path,
+                                 const std::string& line);
 
 }  // namespace servermod

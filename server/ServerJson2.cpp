@@ -116,9 +116,15 @@ void ServerJson::AddErrorFlags(nlohmann::json& doc) const {
 }
 
 bool ServerJson::PublishResponse(const nlohmann::json& doc) {
-  const int error = PublishThroughRename(TX_TEMP, TX, DocumentLine(doc));
-  if (error == 0) return true;
-  *errors << (std::string("Error renaming: ") + std::strerror(error) + "\n");
+  const Publication publication = PublishThroughRename(TX_TEMP, TX, DocumentLine(doc));
+  if (publication.writeError != 0) {
+    // A full disk: the response is dropped whole, the old one stays, and the server carries on,
+    // so that it answers again once there is room. The client sees its request gone unanswered.
+    *errors << ("Error writing " + TX_TEMP + ": " + std::strerror(publication.writeError) + "\n");
+    return true;
+  }
+  if (publication.renameError == 0) return true;
+  *errors << (std::string("Error renaming: ") + std::strerror(publication.renameError) + "\n");
   return false;
 }
 

@@ -88,6 +88,8 @@ class ServerJson {
                    std::atomic<bool>* failureFlag, bool raiseMaxAttempt);
   void PauseInWait();
 
+  // False only when the rename failed (the server then gives up); a response that could not be
+  // written whole is dropped, reported, and the server carries on.
   bool PublishResponse(const nlohmann::json& doc);
   void Say(const std::string& text) const;   // SERVER + text + line end
   void Line(const std::string& text) const;  // text + line end, without the prefix

@@ -131,15 +131,16 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ShortAnswers,
                            return i.param.name;
                          });
 
-// The worker reads at most five bytes per request; what follows stays queued and is the next
-// cycle's frame.
-TEST_F(Worker, BytesBeyondTheFifthStartTheNextFrame) {
+// The worker reads at most five bytes per request. Bytes beyond them (noise, an over-long or late
+// answer) are dropped before the next request: kept, they would shift every later frame and the
+// station would report a wrong weight for good.
+TEST_F(Worker, BytesBeyondTheFifthAreDroppedSoLaterFramesStayAligned) {
   StartEmptyAndZeroed();
-  // One answer carrying two frames (1 kg, then 2.5 kg), then nothing more.
-  scale.Do({"silent", "raw a0 00 e8 03 00 a0 00 c4 09 00"});
+  // One answer of nine bytes (a 2.5 kg frame and four stray bytes), then whole 1 kg frames.
+  scale.Do({"weight 1", "raw a0 00 c4 09 00 a0 00 c4 09"});
   ASSERT_TRUE(scale.Settle());
   ASSERT_TRUE(scale.Settle());
-  EXPECT_FLOAT_EQ(Kilograms(), 2.5f);
+  EXPECT_FLOAT_EQ(Kilograms(), 1.0f);
 }
 
 TEST_F(Worker, SilentScaleKeepsTheStartState) {

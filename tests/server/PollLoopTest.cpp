@@ -98,6 +98,40 @@ TEST_F(ServerFixture, FailedRenameEndsTheServerOnly) {
                 " file exists.\nServerJson: Command is PING.\nServerJson: Create file.\n");
 }
 
+// A full disk: the temporary file is created but its content cannot be written. The truncated
+// file is never renamed into place (the old response stays whole), the reason goes to the error
+// stream, and the server carries on and answers once there is room. /dev/full, reached through a
+// link, fails every write with "No space left on device".
+TEST_F(ServerFixture, ResponseThatCannotBeWrittenIsNeverPublishedHalf) {
+  ASSERT_EQ(symlink("/dev/full", server.TX_TEMP.c_str()), 0);
+  WriteFile(server.TX, "old response\n");
+  WriteRequest("{\"COMMAND\":\"PING\"}");
+  EXPECT_EQ(server.PollCycle(), ServerJson::CycleEnd::Slept);
+  EXPECT_EQ(err.str(), "Error writing " + server.TX_TEMP + ": No space left on device\n");
+  EXPECT_EQ(ReadFile(server.TX), "old response\n");
+  EXPECT_FALSE(FileExists(server.RX));
+  struct stat info {};
+  ASSERT_EQ(stat("/dev/full", &info), 0) << "the device itself must never be removed";
+
+  // Room again.
+  ASSERT_EQ(std::remove(server.TX_TEMP.c_str()), 0);
+  WriteRequest("{\"COMMAND\":\"PING\"}");
+  EXPECT_EQ(server.PollCycle(), ServerJson::CycleEnd::Slept);
+  EXPECT_EQ(ReadFile(server.TX), kPingResponse);
+}
+
+// A number too large for a double fails the parse with the library's out_of_range (found by the
+// request fuzzer): the request is dropped like any unreadable one, without a response.
+TEST_F(ServerFixture, NumberBeyondADoubleIsAnUnreadableRequest) {
+  WriteRequest("{\"COMMAND\":\"PING\",\"X\":1e400}");
+  EXPECT_EQ(server.PollCycle(), ServerJson::CycleEnd::RequestFailed);
+  EXPECT_EQ(out.str(), "ServerJson: " + server.RX +
+                           " file exists.\nError occurred: [json.exception.out_of_range.406] "
+                           "number overflow parsing '1e400'\n");
+  EXPECT_FALSE(FileExists(server.RX));
+  EXPECT_FALSE(FileExists(server.TX));
+}
+
 TEST_F(ServerFixture, ApplicationStopEndsTheLoopWithoutResponse) {
   params->Automeasure = true;
   WriteRequest("{\"COMMAND\":\"APPLICATION_STOP\"}");
