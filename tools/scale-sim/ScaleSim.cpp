@@ -1,5 +1,7 @@
 #include "tools/scale-sim/ScaleSim.h"
 
+#include "scales/WeightningData.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -62,22 +64,8 @@ std::string DivisorText(int code) {
 
 }  // namespace
 
-int StepsPerKilogram(int code) {
-  switch (code) {
-    case 0:
-      return 1000;
-    case 1:
-      return 10000;
-    case 4:
-      return 100;
-    case 5:
-      return 10;
-    case 6:
-      return 10;
-    default:
-      return 0;
-  }
-}
+// The scale's own table: how many steps make a kilogram for each discreteness code (0: none).
+int StepsPerKilogram(int code) { return DiscretenessDivisor(code); }
 
 bool StepsFor(double weightKg, int code, long* steps) {
   if (!std::isfinite(weightKg)) return false;
