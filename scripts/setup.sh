@@ -8,7 +8,8 @@ build=${1:-"$here/build"}
 
 packages=(build-essential cmake ninja-build pkg-config
           libopencv-dev nlohmann-json3-dev libtoml11-dev
-          libgtest-dev libgmock-dev libbenchmark-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev
+          clang-14 libclang-rt-14-dev)   # the fuzz targets (scripts/fuzz.sh)
 
 missing=()
 for p in "${packages[@]}"; do
