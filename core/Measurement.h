@@ -9,7 +9,9 @@
 //
 // Handshake rule: a flag is idle while true. The server clears it to ask; the owning module stores
 // its results and then sets the flag with a release store as its very last write; the server reads
-// the results only after an acquire load has seen the flag true. The results may stay plain floats.
+// the results only after an acquire load has seen the flag true. The results are atomic all the
+// same: a wait that gives up (time limit, or the station stopping) still reports the last stored
+// values, and a module answering just then writes them while the server reads.
 class Measurement : public Singleton<Measurement> {
  public:
   static Measurement* getInstance() {
@@ -21,10 +23,10 @@ class Measurement : public Singleton<Measurement> {
   std::atomic<bool> is_calibrated{false};
   std::atomic<bool> is_measured{false};
   std::atomic<bool> is_scaled{false};
-  float x = 0;
-  float y = 0;
-  float z = 0;
-  float weight = 0;
+  std::atomic<float> x{0};
+  std::atomic<float> y{0};
+  std::atomic<float> z{0};
+  std::atomic<float> weight{0};
   std::atomic<bool> MEASURE_ERROR_HANDS_DETECTED{false};
   std::atomic<bool> MEASURE_ERROR_EMPTY_X{false};
   std::atomic<bool> MEASURE_ERROR_EMPTY_Y{false};

@@ -9,7 +9,8 @@ build=${1:-"$here/build"}
 packages=(build-essential cmake ninja-build pkg-config
           libopencv-dev nlohmann-json3-dev libtoml11-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          systemd)  # systemd-analyze checks the packaged service unit
+          systemd                       # systemd-analyze checks the packaged service unit
+          clang-14 libclang-rt-14-dev)   # the fuzz targets (scripts/fuzz.sh)
 
 missing=()
 for p in "${packages[@]}"; do

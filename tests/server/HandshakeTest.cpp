@@ -1,7 +1,9 @@
 // MEASURE and CALIBRATE against simulated modules, with the attempt limit reduced to 3 so that the
 // waits that give up (100 s each in the station) run at once.
+#include <atomic>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "tests/server/ServerFixture.h"
 
@@ -181,6 +183,31 @@ TEST_F(ServerFixture, LateAnswerIsNotTakenForTheNextRequest) {
   const auto response = Response();
   EXPECT_FALSE(response["STATUS"].get<bool>());
   EXPECT_TRUE(response["SERVER_ERROR_NO_LIDAR"].get<bool>());
+}
+
+// A wait that gives up still reports the last stored values, which a module answering just then is
+// writing: the results are shared atomically, so the server reads one whole value or the other
+// (ThreadSanitizer reported this read as a data race while the results were plain floats).
+TEST_F(ServerFixture, ResultsReadAfterAGiveUpWhileAModuleWritesThem) {
+  visionAnswers = false;
+  scalesAnswer = false;
+  std::atomic<bool> done{false};
+  std::thread lateModules([&] {
+    while (!done) {
+      m->x = 250;
+      m->y = 400;
+      m->z = 120;
+      m->weight = 1500;
+    }
+  });
+  WriteRequest("{\"COMMAND\":\"MEASURE\"}");
+  server.PollCycle();
+  done = true;
+  lateModules.join();
+  const auto response = Response();
+  EXPECT_FALSE(response["STATUS"].get<bool>());
+  EXPECT_TRUE(response["W"] == 0.0 || response["W"] == 1500.0) << response;
+  EXPECT_TRUE(response["Z"] == 0.0 || response["Z"] == 120.0) << response;
 }
 
 // The cycle's failure state is shared: the automeasure document of a cycle whose MEASURE gave up
