@@ -14,8 +14,8 @@ struct FloatRange {
 }  // namespace
 
 ConfigurationStruct DefaultConfiguration() {
-  return ConfigurationStruct{3, 2, 0.29f, 16.0f, 100.0f, 200000000.0f, 65.0f, 40.0f,
-                             680.0f, 550.0f, 0, 40, true};
+  return ConfigurationStruct{3,     2,      0.29f,  16.0f, 100.0f, 200000000.0f, 65.0f,
+                             40.0f, 680.0f, 550.0f, 0,     40,     true};
 }
 
 Configuration* Configuration::getInstance() {

@@ -16,7 +16,8 @@ const MessageSet* MessagesFor(ModuleEnum module) {
       {"Cannot execute file delete command.\n", "Cannot clear socket file.\n", "ERROR 3"}};
   static const MessageSet kScales{"ERROR[SCALES MODULE] : ", {"ERROR 1", "ERROR 2", "ERROR 3"}};
   static const MessageSet kVision{"ERROR[VISION MODULE] : ", {"Can't init.\n", nullptr, nullptr}};
-  static const MessageSet kCore{"ERROR[CORE MODULE] : ", {"Server closed.\n", "ERROR 2", "ERROR 3"}};
+  static const MessageSet kCore{"ERROR[CORE MODULE] : ",
+                                {"Server closed.\n", "ERROR 2", "ERROR 3"}};
   switch (module) {
     case ModuleEnum::UNKNOWN:
       return &kUnknown;

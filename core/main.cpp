@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     t1.join();
     t2.join();
     std::ostringstream banner;
-    banner << "\n\n\nCORE: ---------------------------SHUTDOWN DEVICE---------------------------\n\n\n";
+    banner << "\n\n\nCORE: ---------------------------SHUTDOWN "
+              "DEVICE---------------------------\n\n\n";
     std::cout << banner.str() << std::flush;
     if (coreParams->SHUTDOWN_REQUEST) core::PowerOff();
   }

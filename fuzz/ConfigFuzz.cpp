@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostringstream out;
   Configuration* configuration = Configuration::getInstance();
   configuration->SetRegionOffset({0, 40});
-  const bool ok =
-      core::ReadConfigurationText(text, CoreParams::getInstance(), configuration, out);
+  const bool ok = core::ReadConfigurationText(text, CoreParams::getInstance(), configuration, out);
   const std::string printed = out.str();
   if (!ok) {
     if (printed != "CORE: Failed to parse toml file!\n") std::abort();

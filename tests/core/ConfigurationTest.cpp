@@ -102,8 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         SetAllCase{"OffsetXAboveTop", [](ConfigurationStruct& s) { s.REGION_OFFSET_X = 10001; },
                    false},
-        SetAllCase{"OffsetYBelowBottom",
-                   [](ConfigurationStruct& s) { s.REGION_OFFSET_Y = -10001; }, false},
+        SetAllCase{"OffsetYBelowBottom", [](ConfigurationStruct& s) { s.REGION_OFFSET_Y = -10001; },
+                   false},
         SetAllCase{"MinDepthAboveMaxDepth",
                    [](ConfigurationStruct& s) {
                      s.MIN_DEPTH = 5;
@@ -117,8 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
         SetAllCase{"PresetZero", [](ConfigurationStruct& s) { s.VISUAL_PRESET = 0; }, true},
         SetAllCase{"GainThree", [](ConfigurationStruct& s) { s.DIGITAL_GAIN = 3; }, false},
         SetAllCase{"GainNegative", [](ConfigurationStruct& s) { s.DIGITAL_GAIN = -1; }, false},
-        SetAllCase{"MinDepthNegative", [](ConfigurationStruct& s) { s.MIN_DEPTH = -0.01f; },
-                   false},
+        SetAllCase{"MinDepthNegative", [](ConfigurationStruct& s) { s.MIN_DEPTH = -0.01f; }, false},
         SetAllCase{"MaxDepthNaN", [](ConfigurationStruct& s) { s.MAX_DEPTH = kNaN; }, false},
         SetAllCase{"MinAreaBelowTen", [](ConfigurationStruct& s) { s.MIN_AREA = 9.99f; }, false},
         SetAllCase{"MinAreaAboveMaxArea",
@@ -127,12 +126,11 @@ INSTANTIATE_TEST_SUITE_P(
                      s.MAX_AREA = 100;
                    },
                    true},
-        SetAllCase{"RegionWidthAtTop", [](ConfigurationStruct& s) { s.REGION_WIDTH = 1920; },
-                   true},
+        SetAllCase{"RegionWidthAtTop", [](ConfigurationStruct& s) { s.REGION_WIDTH = 1920; }, true},
         SetAllCase{"RegionWidthAboveTop", [](ConfigurationStruct& s) { s.REGION_WIDTH = 1921; },
                    false},
-        SetAllCase{"RegionHeightAboveTop",
-                   [](ConfigurationStruct& s) { s.REGION_HEIGHT = 1081; }, false},
+        SetAllCase{"RegionHeightAboveTop", [](ConfigurationStruct& s) { s.REGION_HEIGHT = 1081; },
+                   false},
         SetAllCase{"RegionHeightInfinite",
                    [](ConfigurationStruct& s) {
                      s.REGION_HEIGHT = std::numeric_limits<float>::infinity();

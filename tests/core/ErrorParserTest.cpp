@@ -24,24 +24,24 @@ TEST_P(ErrorMessages, WritesExactlyTheTableText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ErrorMessages,
-    ::testing::Values(
-        MessageCase{ModuleEnum::UNKNOWN, 1, "ERROR[UNKNOWN MODULE] : ..."},
-        MessageCase{ModuleEnum::UNKNOWN, 9, "ERROR[UNKNOWN MODULE] : ..."},
-        MessageCase{ModuleEnum::SERVER, 1,
-                    "ERROR[SERVER MODULE] : Cannot execute file delete command.\n"},
-        MessageCase{ModuleEnum::SERVER, 2, "ERROR[SERVER MODULE] : Cannot clear socket file.\n"},
-        MessageCase{ModuleEnum::SERVER, 3, "ERROR[SERVER MODULE] : ERROR 3"},
-        MessageCase{ModuleEnum::SERVER, 0, "ERROR[SERVER MODULE] : "},
-        MessageCase{ModuleEnum::SCALES, 1, "ERROR[SCALES MODULE] : ERROR 1"},
-        MessageCase{ModuleEnum::SCALES, 2, "ERROR[SCALES MODULE] : ERROR 2"},
-        MessageCase{ModuleEnum::SCALES, 3, "ERROR[SCALES MODULE] : ERROR 3"},
-        MessageCase{ModuleEnum::VISION, 1, "ERROR[VISION MODULE] : Can't init.\n"},
-        MessageCase{ModuleEnum::VISION, 2, "ERROR[VISION MODULE] : "},
-        MessageCase{ModuleEnum::VISION, 3, "ERROR[VISION MODULE] : "},
-        MessageCase{ModuleEnum::CORE, 1, "ERROR[CORE MODULE] : Server closed.\n"},
-        MessageCase{ModuleEnum::CORE, 2, "ERROR[CORE MODULE] : ERROR 2"},
-        MessageCase{ModuleEnum::CORE, 7, "ERROR[CORE MODULE] : "},
-        MessageCase{ModuleEnum::CORE, -1, "ERROR[CORE MODULE] : "}));
+    ::testing::Values(MessageCase{ModuleEnum::UNKNOWN, 1, "ERROR[UNKNOWN MODULE] : ..."},
+                      MessageCase{ModuleEnum::UNKNOWN, 9, "ERROR[UNKNOWN MODULE] : ..."},
+                      MessageCase{ModuleEnum::SERVER, 1,
+                                  "ERROR[SERVER MODULE] : Cannot execute file delete command.\n"},
+                      MessageCase{ModuleEnum::SERVER, 2,
+                                  "ERROR[SERVER MODULE] : Cannot clear socket file.\n"},
+                      MessageCase{ModuleEnum::SERVER, 3, "ERROR[SERVER MODULE] : ERROR 3"},
+                      MessageCase{ModuleEnum::SERVER, 0, "ERROR[SERVER MODULE] : "},
+                      MessageCase{ModuleEnum::SCALES, 1, "ERROR[SCALES MODULE] : ERROR 1"},
+                      MessageCase{ModuleEnum::SCALES, 2, "ERROR[SCALES MODULE] : ERROR 2"},
+                      MessageCase{ModuleEnum::SCALES, 3, "ERROR[SCALES MODULE] : ERROR 3"},
+                      MessageCase{ModuleEnum::VISION, 1, "ERROR[VISION MODULE] : Can't init.\n"},
+                      MessageCase{ModuleEnum::VISION, 2, "ERROR[VISION MODULE] : "},
+                      MessageCase{ModuleEnum::VISION, 3, "ERROR[VISION MODULE] : "},
+                      MessageCase{ModuleEnum::CORE, 1, "ERROR[CORE MODULE] : Server closed.\n"},
+                      MessageCase{ModuleEnum::CORE, 2, "ERROR[CORE MODULE] : ERROR 2"},
+                      MessageCase{ModuleEnum::CORE, 7, "ERROR[CORE MODULE] : "},
+                      MessageCase{ModuleEnum::CORE, -1, "ERROR[CORE MODULE] : "}));
 
 TEST(ErrorParser, CallsDoNotAccumulate) {
   ErrorParser parser(ModuleEnum::SCALES);

@@ -38,26 +38,26 @@ TEST_P(UnusableConfiguration, EndsAtOnceWithOneLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UnusableConfiguration,
-    ::testing::Values(
-        BadConfig{"Absent", [](const RunFolder&) { return std::string("<absent>"); }},
-        BadConfig{"NotToml", [](const RunFolder&) { return std::string("[jsonfiler\nx = "); }},
-        BadConfig{"TableMissing",
-                  [](const RunFolder& r) {
-                    std::string t = r.ConfigText();
-                    return t.replace(0, 11, "[elsewhere]");
-                  }},
-        BadConfig{"KeyMissing",
-                  [](const RunFolder& r) {
-                    std::string t = r.ConfigText();
-                    const size_t at = t.find("PhotoPath");
-                    return t.substr(0, at);
-                  }},
-        BadConfig{"KeyNotString",
-                  [](const RunFolder& r) {
-                    std::string t = r.ConfigText();
-                    const size_t at = t.find("PhotoPath");
-                    return t.substr(0, at) + "PhotoPath = 3\n";
-                  }}),
+    ::testing::Values(BadConfig{"Absent", [](const RunFolder&) { return std::string("<absent>"); }},
+                      BadConfig{"NotToml",
+                                [](const RunFolder&) { return std::string("[jsonfiler\nx = "); }},
+                      BadConfig{"TableMissing",
+                                [](const RunFolder& r) {
+                                  std::string t = r.ConfigText();
+                                  return t.replace(0, 11, "[elsewhere]");
+                                }},
+                      BadConfig{"KeyMissing",
+                                [](const RunFolder& r) {
+                                  std::string t = r.ConfigText();
+                                  const size_t at = t.find("PhotoPath");
+                                  return t.substr(0, at);
+                                }},
+                      BadConfig{"KeyNotString",
+                                [](const RunFolder& r) {
+                                  std::string t = r.ConfigText();
+                                  const size_t at = t.find("PhotoPath");
+                                  return t.substr(0, at) + "PhotoPath = 3\n";
+                                }}),
     [](const ::testing::TestParamInfo<BadConfig>& i) { return i.param.name; });
 
 struct OffsetCase {
@@ -79,28 +79,30 @@ TEST_P(OffsetLines, PrintedBeforeTheWords) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, OffsetLines,
-    ::testing::Values(
-        OffsetCase{"TrailingText", "RegionOffsetX = \"15px\"\nRegionOffsetY = \"1e3\"\n",
-                   "CORE: 22Region Offset found X=15 Y=1000\n"},
-        OffsetCase{"IntegerInsteadOfString", "RegionOffsetX = 12\nRegionOffsetY = \"3\"\n",
-                   "CORE: Region Offset not found in toml file, use default!\n"},
-        OffsetCase{"OutOfRange", "RegionOffsetX = \"20000\"\nRegionOffsetY = \"0\"\n",
-                   "CORE: 22Region Offset found X=20000 Y=0\n"},
-        OffsetCase{"NotFinite", "RegionOffsetX = \"nan\"\nRegionOffsetY = \"-inf\"\n",
-                   "CORE: 22Region Offset found X=nan Y=-inf\n"}),
+    ::testing::Values(OffsetCase{"TrailingText",
+                                 "RegionOffsetX = \"15px\"\nRegionOffsetY = \"1e3\"\n",
+                                 "CORE: 22Region Offset found X=15 Y=1000\n"},
+                      OffsetCase{"IntegerInsteadOfString",
+                                 "RegionOffsetX = 12\nRegionOffsetY = \"3\"\n",
+                                 "CORE: Region Offset not found in toml file, use default!\n"},
+                      OffsetCase{"OutOfRange", "RegionOffsetX = \"20000\"\nRegionOffsetY = \"0\"\n",
+                                 "CORE: 22Region Offset found X=20000 Y=0\n"},
+                      OffsetCase{"NotFinite", "RegionOffsetX = \"nan\"\nRegionOffsetY = \"-inf\"\n",
+                                 "CORE: 22Region Offset found X=nan Y=-inf\n"}),
     [](const ::testing::TestParamInfo<OffsetCase>& i) { return i.param.name; });
 
 TEST(Startup, EchoesWordsInOrder) {
   RunFolder run;
-  StationProcess station(run.path(), {"disable_automeasure", "disable_lidar", "whatever",
-                                      "disable_scales"});
+  StationProcess station(run.path(),
+                         {"disable_automeasure", "disable_lidar", "whatever", "disable_scales"});
   ASSERT_TRUE(station.WaitForStdout("Start Mock Lidar"));
-  const std::string expected = std::string("CORE: Region Offset not found in toml file, use default!\n") +
-                               "0 " + DIMCORE_BINARY + "\nCORE: Mode is automeasure\n" +
-                               "1 disable_automeasure\nCORE: Mode is default\n" +
-                               "2 disable_lidar\nCORE: Disabling lidar\nCORE: Mode is automeasure\n" +
-                               "3 whatever\nCORE: Mode is automeasure\n" +
-                               "4 disable_scales\nCORE: Disabling scales\nCORE: Mode is automeasure\n";
+  const std::string expected =
+      std::string("CORE: Region Offset not found in toml file, use default!\n") + "0 " +
+      DIMCORE_BINARY + "\nCORE: Mode is automeasure\n" +
+      "1 disable_automeasure\nCORE: Mode is default\n" +
+      "2 disable_lidar\nCORE: Disabling lidar\nCORE: Mode is automeasure\n" +
+      "3 whatever\nCORE: Mode is automeasure\n" +
+      "4 disable_scales\nCORE: Disabling scales\nCORE: Mode is automeasure\n";
   EXPECT_EQ(station.Stdout().substr(0, expected.size()), expected);
 }
 

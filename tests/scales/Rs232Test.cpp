@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 #include <sys/file.h>
 #include <termios.h>

@@ -44,7 +44,9 @@ class Worker : public ::testing::Test {
   // later, so wait for it instead of counting cycles.
   bool ReadsEventually(float kg) {
     return testsupport::WaitUntil(
-        [&] { return ::testing::internal::CmpHelperFloatingPointEQ<float>("", "", kg, Kilograms()); },
+        [&] {
+          return ::testing::internal::CmpHelperFloatingPointEQ<float>("", "", kg, Kilograms());
+        },
         5s);
   }
   // Starts on an empty, stable scale and waits until the worker has zeroed it.

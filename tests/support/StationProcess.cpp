@@ -65,15 +65,32 @@ RunFolder::RunFolder() {
 
 std::string RunFolder::ConfigText(const std::string& extraLines) const {
   return "[jsonfiler]\n"
-         "RequestJsonFilePath = \"" + request() + "\"\n"
-         "ResponseJsonFilePath = \"" + response() + "\"\n"
-         "RequestTempJsonFilePath = \"" + file("exchange/request.json.tmp") + "\"\n"
-         "ResponseTempJsonFilePath = \"" + responseTemp() + "\"\n"
-         "AutomesureTempJsonFilePath = \"" + automeasureTemp() + "\"\n"
-         "AutomesureJsonFilePath = \"" + automeasure() + "\"\n"
-         "MockPngFile = \"" + mockPng() + "\"\n"
-         "MockPngFile2 = \"" + mockPng2() + "\"\n"
-         "PhotoPath = \"" + photo() + "\"\n" + extraLines;
+         "RequestJsonFilePath = \"" +
+         request() +
+         "\"\n"
+         "ResponseJsonFilePath = \"" +
+         response() +
+         "\"\n"
+         "RequestTempJsonFilePath = \"" +
+         file("exchange/request.json.tmp") +
+         "\"\n"
+         "ResponseTempJsonFilePath = \"" +
+         responseTemp() +
+         "\"\n"
+         "AutomesureTempJsonFilePath = \"" +
+         automeasureTemp() +
+         "\"\n"
+         "AutomesureJsonFilePath = \"" +
+         automeasure() +
+         "\"\n"
+         "MockPngFile = \"" +
+         mockPng() +
+         "\"\n"
+         "MockPngFile2 = \"" +
+         mockPng2() +
+         "\"\n"
+         "PhotoPath = \"" +
+         photo() + "\"\n" + extraLines;
 }
 
 void RunFolder::WriteConfig(const std::string& text) const {
@@ -81,8 +98,7 @@ void RunFolder::WriteConfig(const std::string& text) const {
 }
 
 StationProcess::StationProcess(const std::string& workdir, std::vector<std::string> words,
-                               std::map<std::string, std::string> env,
-                               const std::string& binary) {
+                               std::map<std::string, std::string> env, const std::string& binary) {
   if (env.find("DIMCORE_POWEROFF_COMMAND") == env.end()) {
     env["DIMCORE_POWEROFF_COMMAND"] = "echo poweroff >> '" + workdir + "/poweroff.log'";
   }

@@ -1,7 +1,5 @@
 #include "tools/scale-sim/ScaleSim.h"
 
-#include "scales/WeightningData.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -16,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+
+#include "scales/WeightningData.h"
 
 namespace scalesim {
 
