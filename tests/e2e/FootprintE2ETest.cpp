@@ -43,10 +43,11 @@ TEST(FootprintStation, MeasuresAnOffAxisBoxToItsTrueSize) {
                          {{"DIMCORE_CAMERA_SCENE", run.file("scene.json")}});
 
   ASSERT_TRUE(station.WaitForStdout("CORE: Measuring method footprint\n", 10s)) << station.Stdout();
-  // Start-up calibration and the first, unasked measurement done (its last act is the photo).
+  // Start-up calibration and the first, unasked measurement done (its last act is the photo,
+  // complete).
   ASSERT_TRUE(station.WaitForStdout("Vision: Calibrate 2 \n\n", 20s))
       << station.Stdout() << station.Stderr();
-  ASSERT_TRUE(WaitUntil([&] { return FileExists(run.photo()); }, 10s));
+  ASSERT_TRUE(WaitUntil([&] { return testsupport::PngComplete(run.photo()); }, 10s));
 
   int status = -1;
   const std::string answer = Dimctl(

@@ -45,11 +45,12 @@ class SimulatedStation {
     testsupport::WriteFileAtomically(scenePath(), scene.dump());
   }
 
-  // Start-up calibration and the unasked first measurement done (its last act is the photo). A
-  // request that came while that measurement was under way would get its result.
+  // Start-up calibration and the unasked first measurement done (its last act is the photo, written
+  // in place: only a complete one counts). A request that came while that measurement was under way
+  // would get its result.
   bool Calibrated() {
     return station->WaitForStdout("Vision: Calibrate 2 \n\n", 20s) &&
-           WaitUntil([&] { return FileExists(run.photo()); }, 10s);
+           WaitUntil([&] { return testsupport::PngComplete(run.photo()); }, 10s);
   }
 
   // True when the command server answers; a server that is still a stub never does.

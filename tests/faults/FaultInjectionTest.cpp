@@ -192,9 +192,16 @@ void CameraStallsMidRun(Rig& rig) {
   // The calibration frame and the start-up measurement's frame, then nothing.
   rig.StartOnCamera(Scene(2), {"disable_scales", "disable_automeasure"});
   ASSERT_TRUE(rig.station->WaitForStdout("HANDS_CHECKING_TEST1", 30s)) << rig.Console();
-  ASSERT_TRUE(WaitUntil([&] { return FileExists(rig.run.photo()); }, 10s));
-  const json answer = rig.AskJson("MEASURE", 60s);
+  ASSERT_TRUE(WaitUntil([&] { return testsupport::PngComplete(rig.run.photo()); }, 10s));
+  // The photo is the start-up measurement's last act but for its flags: a MEASURE slipping in
+  // between is rightly answered from that measurement's frame. The one after it needs a frame the
+  // camera never sends.
+  json answer = rig.AskJson("MEASURE", 60s);
   ASSERT_TRUE(answer.is_object()) << "the MEASURE under way got no answer\n" << rig.Console();
+  if (answer["STATUS"] == true) {
+    answer = rig.AskJson("MEASURE", 60s);
+    ASSERT_TRUE(answer.is_object()) << "the MEASURE under way got no answer\n" << rig.Console();
+  }
   EXPECT_EQ(answer["STATUS"], false) << answer;
   EXPECT_EQ(answer["SERVER_ERROR_NO_LIDAR"], true) << answer;
   ASSERT_TRUE(rig.station->WaitForExit(30s)) << rig.Console();

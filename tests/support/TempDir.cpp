@@ -41,6 +41,16 @@ std::string ReadFile(const std::string& path) {
 
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+bool PngComplete(const std::string& path) {
+  // The last chunk of every PNG: IEND, empty, with its fixed checksum.
+  static const std::string kEnd("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return content.size() > kEnd.size() &&
+         content.compare(content.size() - kEnd.size(), kEnd.size(), kEnd) == 0;
+}
+
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;

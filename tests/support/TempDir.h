@@ -21,6 +21,9 @@ class TempDir {
 
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// True once a PNG file has been written to its end: the station writes its pictures in place, so a
+// picture that merely exists may still be half written.
+bool PngComplete(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 // Writes through a temporary file in the same folder and a rename, as a client must.
 void WriteFileAtomically(const std::string& path, const std::string& content);
