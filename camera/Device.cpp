@@ -7,6 +7,7 @@
 #include <sstream>
 #include <utility>
 
+#include "camera/OptionTable.h"
 #include "camera/RealSense.h"
 #include "camera/Simulated.h"
 
@@ -272,42 +273,19 @@ namespace {
 
 class ListedSensor : public SensorHandler {
  public:
-  explicit ListedSensor(SensorDescription d) : desc_(std::move(d)) {
-    for (const auto& [option, range] : desc_.options) values_[option] = range.def;
-  }
-  std::string Name() const override { return desc_.name; }
-  std::vector<StreamProfile> Profiles() const override { return desc_.profiles; }
-  bool SupportsOption(Option option) const override { return desc_.options.count(option) > 0; }
-  OptionRange GetOptionRange(Option option) const override {
-    auto it = desc_.options.find(option);
-    if (it == desc_.options.end()) {
-      throw Error(std::string("sensor ") + desc_.name + " has no option " + ToString(option),
-                  "get_option_range", std::string("option:") + ToString(option));
-    }
-    return it->second;
-  }
-  float GetOption(Option option) const override {
-    GetOptionRange(option);
-    std::lock_guard<std::mutex> lock(mutex_);
-    return values_.at(option);
-  }
-  void SetOption(Option option, float value) override {
-    const OptionRange range = GetOptionRange(option);
-    if (!(value >= range.min && value <= range.max)) {
-      throw InvalidValueError(
-          std::string("value ") + std::to_string(value) + " of option " + ToString(option) +
-              " is outside " + std::to_string(range.min) + ".." + std::to_string(range.max),
-          "set_option",
-          std::string("option:") + ToString(option) + ", value:" + std::to_string(value));
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    values_[option] = value;
-  }
+  explicit ListedSensor(const SensorDescription& d)
+      : name_(d.name), profiles_(d.profiles), options_(d.name, d.options) {}
+  std::string Name() const override { return name_; }
+  std::vector<StreamProfile> Profiles() const override { return profiles_; }
+  bool SupportsOption(Option option) const override { return options_.Supports(option); }
+  OptionRange GetOptionRange(Option option) const override { return options_.Range(option); }
+  float GetOption(Option option) const override { return options_.Get(option); }
+  void SetOption(Option option, float value) override { options_.Set(option, value); }
 
  private:
-  SensorDescription desc_;
-  mutable std::mutex mutex_;
-  std::map<Option, float> values_;
+  const std::string name_;
+  const std::vector<StreamProfile> profiles_;
+  OptionTable options_;
 };
 
 class ListedStream : public StreamHandler {

@@ -6,18 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "camera/OptionTable.h"
+
 namespace dimcam {
 
 namespace {
-
-void CheckValue(Option option, float value, const OptionRange& range, const char* function) {
-  if (!(value >= range.min && value <= range.max)) {
-    throw InvalidValueError(
-        std::string("value ") + std::to_string(value) + " of option " + ToString(option) +
-            " is outside " + std::to_string(range.min) + ".." + std::to_string(range.max),
-        function, std::string("option:") + ToString(option) + ", value:" + std::to_string(value));
-  }
-}
 
 [[noreturn]] void Unsupported(Option option, const char* function) {
   throw Error(std::string("option ") + ToString(option) + " is not supported by this block",
@@ -59,7 +52,7 @@ float ThresholdFilter::get_option(Option option) const {
 }
 
 void ThresholdFilter::set_option(Option option, float value) {
-  CheckValue(option, value, get_option_range(option), "threshold_filter::set_option");
+  CheckOptionValue(option, value, get_option_range(option), "threshold_filter::set_option");
   (option == Option::MinDistance ? min_ : max_) = value;
 }
 
@@ -178,7 +171,7 @@ float Colorizer::get_option(Option option) const {
 }
 
 void Colorizer::set_option(Option option, float value) {
-  CheckValue(option, value, get_option_range(option), "colorizer::set_option");
+  CheckOptionValue(option, value, get_option_range(option), "colorizer::set_option");
   switch (option) {
     case Option::ColorScheme:
       scheme_ = static_cast<int>(std::lround(value));

@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "camera/OptionTable.h"
+
 namespace dimcam {
 
 // ---- Scene documents ----
@@ -610,9 +612,10 @@ class SimSensor : public SensorHandler {
  public:
   SimSensor(std::string name, std::map<Option, OptionRange> options,
             std::vector<std::pair<StreamType, std::vector<Format>>> streams)
-      : name_(std::move(name)), options_(std::move(options)), streams_(std::move(streams)) {
-    for (const auto& [option, range] : options_) values_[option] = range.def;
-  }
+      : name_(std::move(name)),
+        // The simulator renders in millimetres only.
+        options_(name_, std::move(options), {Option::DepthUnits}),
+        streams_(std::move(streams)) {}
   std::string Name() const override { return name_; }
   std::vector<StreamProfile> Profiles() const override { return ProfilesFor(fovX_, fovY_); }
   std::vector<StreamProfile> ProfilesFor(float fovX, float fovY) const {
@@ -637,32 +640,10 @@ class SimSensor : public SensorHandler {
     fovY_ = fovY;
     uidBase_ = uidBase;
   }
-  bool SupportsOption(Option option) const override { return options_.count(option) > 0; }
-  OptionRange GetOptionRange(Option option) const override {
-    auto it = options_.find(option);
-    if (it == options_.end()) {
-      throw Error(std::string("sensor ") + name_ + " has no option " + ToString(option),
-                  "get_option_range", std::string("option:") + ToString(option));
-    }
-    return it->second;
-  }
-  float GetOption(Option option) const override {
-    GetOptionRange(option);
-    std::lock_guard<std::mutex> lock(mutex_);
-    return values_.at(option);
-  }
-  void SetOption(Option option, float value) override {
-    const OptionRange r = GetOptionRange(option);
-    if (!(value >= r.min && value <= r.max) || (option == Option::DepthUnits && value != r.def)) {
-      throw InvalidValueError(
-          std::string("value ") + std::to_string(value) + " of option " + ToString(option) +
-              " is not accepted",
-          "set_option",
-          std::string("option:") + ToString(option) + ", value:" + std::to_string(value));
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    values_[option] = value;
-  }
+  bool SupportsOption(Option option) const override { return options_.Supports(option); }
+  OptionRange GetOptionRange(Option option) const override { return options_.Range(option); }
+  float GetOption(Option option) const override { return options_.Get(option); }
+  void SetOption(Option option, float value) override { options_.Set(option, value); }
   bool Offers(StreamType t) const {
     for (const auto& s : streams_) {
       if (s.first == t) return true;
@@ -672,13 +653,11 @@ class SimSensor : public SensorHandler {
 
  private:
   std::string name_;
-  std::map<Option, OptionRange> options_;
+  OptionTable options_;
   std::vector<std::pair<StreamType, std::vector<Format>>> streams_;
   float fovX_ = 65;
   float fovY_ = 40;
   int uidBase_ = 1;
-  mutable std::mutex mutex_;
-  std::map<Option, float> values_;
 };
 
 class SimStream : public StreamHandler {

@@ -78,14 +78,7 @@ struct Case {
 };
 
 dimcam::SceneBox MakeBox(float l, float w, float h, float cx, float cy, float yaw) {
-  dimcam::SceneBox b;
-  b.size_mm[0] = l;
-  b.size_mm[1] = w;
-  b.size_mm[2] = h;
-  b.center_mm[0] = cx;
-  b.center_mm[1] = cy;
-  b.yaw_deg = yaw;
-  return b;
+  return dimcam::SceneBox{{l, w, h}, {cx, cy}, yaw};
 }
 
 // The fixed table: box sizes from 50 to 600 mm and heights from 40 to 400 mm, centred and

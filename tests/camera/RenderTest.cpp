@@ -17,15 +17,7 @@ constexpr int kH = 720;
 
 SceneBox Box(float l, float w, float h, float cx = 0, float cy = 0, float yaw = 0,
              float elevation = 0) {
-  SceneBox b;
-  b.size_mm[0] = l;
-  b.size_mm[1] = w;
-  b.size_mm[2] = h;
-  b.center_mm[0] = cx;
-  b.center_mm[1] = cy;
-  b.yaw_deg = yaw;
-  b.elevation_mm = elevation;
-  return b;
+  return SceneBox{{l, w, h}, {cx, cy}, yaw, elevation};
 }
 
 Scene WithBoxes(std::vector<SceneBox> boxes) {

@@ -19,55 +19,24 @@ namespace {
 using visiontest::Box;
 using visiontest::CutHole;
 using visiontest::FramePair;
+using visiontest::kHandsCheckingLine;
+using visiontest::kPlatform;
 using visiontest::PixelOf;
+using visiontest::Platform;
 using visiontest::Render;
 using visiontest::UseConfiguration;
 
-constexpr float kPlatform = 1000;
-const char* const kHandsCheckingLine =
-    "HANDS_CHECKING_TEST1: regionWidthInPx+configuration->GetRegionOffset().first=683.127 "
-    "regionHeightInPx+configuration->GetRegionOffset().second=584.001 off=40\n";
-
-dimcam::Scene Platform(std::vector<dimcam::SceneBox> boxes, float noiseMm = 0, float holes = 0,
-                       unsigned seed = 1) {
-  dimcam::Scene scene;
-  scene.platform_distance_mm = kPlatform;
-  scene.boxes = std::move(boxes);
-  scene.depth_noise_mm = noiseMm;
-  scene.hole_fraction = holes;
-  scene.seed = seed;
-  return scene;
-}
-
-// Measure with a chosen method, after a calibration at 1000 mm, pictures in a temporary folder.
-class MethodTest : public ::testing::Test {
+// Measure with a chosen method on rendered frames (see MeasureFixture).
+class MethodTest : public visiontest::MeasureFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(UseConfiguration([](ConfigurationStruct& c) { c.MAX_DEPTH = kPlatform; }));
-    setenv("DIMCORE_SNAPSHOT_DIR", dir.path().c_str(), 1);
-    CoreParams::getInstance()->PhotoPath = dir.file("photo.png");
-  }
-  void TearDown() override {
-    unsetenv("DIMCORE_SNAPSHOT_DIR");
-    CoreParams::getInstance()->MeasureMethod = MeasuringMethod::Contour;
-  }
-
   // Results in `m` (sides also as shorter/longer), console output in `out`.
   void Run(MeasuringMethod method, const FramePair& frames, bool printImage = true) {
     CoreParams::getInstance()->MeasureMethod = method;
-    m->x = m->y = m->z = -1;
-    m->MEASURE_ERROR_HANDS_DETECTED = true;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(vision.Measure(frames.depth, frames.color, false, printImage));
-    out = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(MeasureFrames(frames, printImage));
     shorter = std::min(m->x, m->y);
     longer = std::max(m->x, m->y);
   }
 
-  testsupport::TempDir dir;
-  visionmod::Vision vision;
-  Measurement* m = Measurement::getInstance();
-  std::string out;
   float shorter = 0;
   float longer = 0;
 };

@@ -15,43 +15,19 @@ namespace {
 using visiontest::Box;
 using visiontest::CutHole;
 using visiontest::FramePair;
+using visiontest::kHandsCheckingLine;
+using visiontest::kPlatform;
 using visiontest::PixelMm;
 using visiontest::PixelOf;
+using visiontest::Platform;
 using visiontest::Render;
 using visiontest::UseConfiguration;
 
-constexpr float kPlatform = 1000;
-// The line before the hand check with the preset region at a platform 1000 mm away.
-const char* const kHandsCheckingLine =
-    "HANDS_CHECKING_TEST1: regionWidthInPx+configuration->GetRegionOffset().first=683.127 "
-    "regionHeightInPx+configuration->GetRegionOffset().second=584.001 off=40\n";
-
-dimcam::Scene Platform(std::vector<dimcam::SceneBox> boxes = {}) {
-  dimcam::Scene scene;
-  scene.platform_distance_mm = kPlatform;
-  scene.boxes = std::move(boxes);
-  return scene;
-}
-
-// Measure on rendered frames, after a calibration at 1000 mm, with the snapshot folder and the
-// picture path in a temporary folder.
-class MeasureTest : public ::testing::Test {
+// Measure on rendered frames (see MeasureFixture).
+class MeasureTest : public visiontest::MeasureFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(UseConfiguration([](ConfigurationStruct& c) { c.MAX_DEPTH = kPlatform; }));
-    setenv("DIMCORE_SNAPSHOT_DIR", dir.path().c_str(), 1);
-    CoreParams::getInstance()->PhotoPath = dir.file("photo.png");
-  }
-  void TearDown() override { unsetenv("DIMCORE_SNAPSHOT_DIR"); }
-
-  // Runs Measure; results in `m`, console output in `out`.
   bool Run(const FramePair& frames, bool printImage = true) {
-    m->x = m->y = m->z = -1;
-    m->MEASURE_ERROR_HANDS_DETECTED = true;
-    testing::internal::CaptureStdout();
-    const bool result = vision.Measure(frames.depth, frames.color, false, printImage);
-    out = testing::internal::GetCapturedStdout();
-    return result;
+    return MeasureFrames(frames, printImage);
   }
   bool Run(const dimcam::Scene& scene, bool printImage = true) {
     return Run(Render(scene), printImage);
@@ -59,11 +35,6 @@ class MeasureTest : public ::testing::Test {
 
   // The two sides, shorter first.
   std::pair<float, float> Sides() const { return std::minmax(m->x, m->y); }
-
-  testsupport::TempDir dir;
-  visionmod::Vision vision;
-  Measurement* m = Measurement::getInstance();
-  std::string out;
 };
 
 TEST_F(MeasureTest, EmptyPlatformGivesZerosAndNoHands) {

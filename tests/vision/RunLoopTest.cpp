@@ -20,6 +20,7 @@ using namespace std::chrono_literals;
 using testsupport::CountOccurrences;
 using testsupport::WaitUntil;
 using visiontest::Box;
+using visiontest::Platform;
 using visiontest::UseConfiguration;
 
 // What the described camera shows next: a scene, or a failure instead of a frame.
@@ -63,13 +64,6 @@ class Stage {
   std::function<void()> fail_;
   std::atomic<int> frames_{0};
 };
-
-dimcam::Scene Platform(std::vector<dimcam::SceneBox> boxes = {}) {
-  dimcam::Scene scene;
-  scene.platform_distance_mm = 1000;
-  scene.boxes = std::move(boxes);
-  return scene;
-}
 
 // The frame loop in camera mode on a described camera whose frames the test stages, on a thread of
 // its own, with stdin at end of input (the operator pause after an error returns at once) and

@@ -1,8 +1,11 @@
 #include "tests/vision/VisionTestSupport.h"
 
+#include <stdlib.h>
+
 #include <cmath>
 #include <map>
 #include <memory>
+#include <utility>
 
 namespace visiontest {
 
@@ -19,6 +22,37 @@ const dimcam::SceneRenderer& Renderer() {
 }
 
 }  // namespace
+
+dimcam::Scene Platform(std::vector<dimcam::SceneBox> boxes, float noiseMm, float holes,
+                       unsigned seed) {
+  dimcam::Scene scene;
+  scene.platform_distance_mm = kPlatform;
+  scene.boxes = std::move(boxes);
+  scene.depth_noise_mm = noiseMm;
+  scene.hole_fraction = holes;
+  scene.seed = seed;
+  return scene;
+}
+
+void MeasureFixture::SetUp() {
+  ASSERT_TRUE(UseConfiguration([](ConfigurationStruct& c) { c.MAX_DEPTH = kPlatform; }));
+  setenv("DIMCORE_SNAPSHOT_DIR", dir.path().c_str(), 1);
+  CoreParams::getInstance()->PhotoPath = dir.file("photo.png");
+}
+
+void MeasureFixture::TearDown() {
+  unsetenv("DIMCORE_SNAPSHOT_DIR");
+  CoreParams::getInstance()->MeasureMethod = MeasuringMethod::Contour;
+}
+
+bool MeasureFixture::MeasureFrames(const FramePair& frames, bool printImage) {
+  m->x = m->y = m->z = -1;
+  m->MEASURE_ERROR_HANDS_DETECTED = true;
+  testing::internal::CaptureStdout();
+  const bool result = vision.Measure(frames.depth, frames.color, false, printImage);
+  out = testing::internal::GetCapturedStdout();
+  return result;
+}
 
 FramePair Render(const dimcam::Scene& scene,
                  const std::function<void(std::vector<std::uint16_t>&)>& editDepth) {
@@ -37,15 +71,7 @@ FramePair Render(const dimcam::Scene& scene,
 
 dimcam::SceneBox Box(float length, float width, float height, float cx, float cy, float yaw,
                      float elevation) {
-  dimcam::SceneBox box;
-  box.size_mm[0] = length;
-  box.size_mm[1] = width;
-  box.size_mm[2] = height;
-  box.center_mm[0] = cx;
-  box.center_mm[1] = cy;
-  box.yaw_deg = yaw;
-  box.elevation_mm = elevation;
-  return box;
+  return dimcam::SceneBox{{length, width, height}, {cx, cy}, yaw, elevation};
 }
 
 double PixelMm(double distanceMm) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <opencv2/core.hpp>
@@ -8,6 +10,9 @@
 
 #include "camera/Camera.h"
 #include "core/Configuration.h"
+#include "core/Measurement.h"
+#include "tests/support/TempDir.h"
+#include "vision/Vision.h"
 
 namespace visiontest {
 
@@ -46,6 +51,32 @@ struct FramePair {
 // before the frames are made, to cut holes.
 FramePair Render(const dimcam::Scene& scene,
                  const std::function<void(std::vector<std::uint16_t>&)>& editDepth = {});
+
+// The platform distance of the measuring tests' scenes, and the line before the hand check with the
+// preset region at that distance.
+constexpr float kPlatform = 1000;
+inline constexpr const char* kHandsCheckingLine =
+    "HANDS_CHECKING_TEST1: regionWidthInPx+configuration->GetRegionOffset().first=683.127 "
+    "regionHeightInPx+configuration->GetRegionOffset().second=584.001 off=40\n";
+
+// A scene at kPlatform: these boxes, depth noise (mm at 1 m) and holes reproducible from the seed.
+dimcam::Scene Platform(std::vector<dimcam::SceneBox> boxes = {}, float noiseMm = 0, float holes = 0,
+                       unsigned seed = 1);
+
+// Measure on rendered frames after a calibration at kPlatform, with the snapshot folder and the
+// picture path in a temporary folder.
+class MeasureFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Runs Measure and returns what it returns; results in `m`, console output in `out`.
+  bool MeasureFrames(const FramePair& frames, bool printImage);
+
+  testsupport::TempDir dir;
+  visionmod::Vision vision;
+  Measurement* m = Measurement::getInstance();
+  std::string out;
+};
 
 // A box standing on the platform.
 dimcam::SceneBox Box(float length, float width, float height, float cx, float cy, float yaw = 0,
