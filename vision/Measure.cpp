@@ -7,13 +7,13 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
 #include <vector>
 
 #include "vision/DebugWindows.h"
 #include "vision/Footprint.h"
+#include "vision/PictureFile.h"
 #include "vision/Vision.h"
 
 namespace visionmod {
@@ -246,8 +246,8 @@ bool Vision::Measure(dimcam::DepthFrame depth, dimcam::VideoFrame color, bool de
     boxImage = InFileOrder(mask(boxImage).clone(), colorRgb);
     boxImageDepth = InFileOrder(mask(boxImageDepth).clone(), depthRgb);
     const std::string dir = SnapshotDir();
-    cv::imwrite(dir + "ColorImage.png", boxImage, std::vector<int>());
-    cv::imwrite(dir + "DepthImage.png", boxImageDepth, std::vector<int>());
+    WritePicture(dir + "ColorImage.png", boxImage);
+    WritePicture(dir + "DepthImage.png", boxImageDepth);
     outputImageWithSize = boxImage;
     SavePicture(boxImage);
   }

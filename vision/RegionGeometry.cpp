@@ -2,8 +2,8 @@
 // everything outside it, and the small geometric helpers of the measurement.
 #include <cmath>
 #include <cstdlib>
-#include <opencv2/imgcodecs.hpp>
 
+#include "vision/PictureFile.h"
 #include "vision/Vision.h"
 
 namespace visionmod {
@@ -102,7 +102,7 @@ cv::Point2f Vision::GetMiddlePoint(cv::Point2f a, cv::Point2f b) {
   return cv::Point2f((a.x + b.x) * 0.5f, (a.y + b.y) * 0.5f);
 }
 
-void Vision::SavePicture(cv::Mat picture) { cv::imwrite(coreParams->PhotoPath, picture); }
+void Vision::SavePicture(cv::Mat picture) { WritePicture(coreParams->PhotoPath, picture); }
 
 std::string SnapshotDir() {
   const char* dir = std::getenv("DIMCORE_SNAPSHOT_DIR");
