@@ -178,10 +178,14 @@ TEST_F(StationWithScale, RestartedStationReopensTheScale) {
 
 TEST_F(StationWithScale, MissingDeviceOnlyDisablesWeighing) {
   station = Start(run.file("no-such-tty"));
-  ASSERT_TRUE(station->WaitForStdout(
-      "Can not open comport\n"
-      "SCALES2: Unable to open com port. Scales module can't work. Please restart core.\n"))
-      << station->Stdout();
+  const std::string unable =
+      "SCALES2: Unable to open com port. Scales module can't work. Please restart core.\n";
+  ASSERT_TRUE(station->WaitForStdout(unable)) << station->Stdout();
+  // The scale thread's two lines in order; the vision thread may print between them.
+  const std::string out = station->Stdout();
+  const size_t cannot = out.find("Can not open comport\n");
+  EXPECT_NE(cannot, std::string::npos) << out;
+  EXPECT_LT(cannot, out.find(unable)) << out;
   EXPECT_TRUE(station->WaitForStderr("unable to open comport : No such file or directory\n"));
   EXPECT_TRUE(station->WaitForStdout("Vision: Copy Finished"));
   EXPECT_TRUE(station->Running());
