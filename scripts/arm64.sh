@@ -18,24 +18,12 @@ root=${DIMCORE_ARM64_ROOT:-"$here/build-arm64-root"}
 started=$SECONDS
 step() { echo "arm64: $* ($((SECONDS - started)) s)"; }
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-
 # Host tools. Only the compiler and the emulator: crossbuild-essential-arm64 would add dpkg-cross
 # and its Perl modules, which this build does not use.
 host_packages=(g++-aarch64-linux-gnu qemu-user cmake ninja-build pkg-config)
-missing=()
-for p in "${host_packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  step "installing ${missing[*]}"
-  $sudo apt-get update -qq -o DPkg::Lock::Timeout=600
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -o DPkg::Lock::Timeout=600 \
-    --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# shellcheck source=install-missing.sh
+source "$here/scripts/install-missing.sh"
+install_missing arm64 "${host_packages[@]}"
 
 # The arm64 libraries the build links, unpacked from Debian's arm64 packages with their
 # dependencies. A private apt state (lists, cache, an empty package status) resolves and fetches

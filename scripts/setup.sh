@@ -12,19 +12,9 @@ packages=(build-essential cmake ninja-build pkg-config
           systemd                       # systemd-analyze checks the packaged service unit
           clang-14 libclang-rt-14-dev)   # the fuzz targets (scripts/fuzz.sh)
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  echo "setup: installing ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# shellcheck source=install-missing.sh
+source "$here/scripts/install-missing.sh"
+install_missing setup "${packages[@]}"
 
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
 cmake --build "$build"
